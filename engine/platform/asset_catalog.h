@@ -1,0 +1,55 @@
+#pragma once
+// The catalog of languages the platform can recognise: for each locale where its model lives on
+// the system, where its archive can be downloaded, and the names of the model's three parts.
+// Built in: en_US from the pocketsphinx-en-us package. ONDEVICE_STT_CATALOG names a JSON file
+// that replaces it:
+//
+//   {"locales": {"en_US": {"system": "/usr/share/pocketsphinx/model/en-us",
+//                          "archive": "https://mirror.example/en_US.tar.gz",
+//                          "sha256": "<64 hex digits>", "size": 31500000,
+//                          "model": {"acoustic": "en-us", "language": "en-us.lm.bin",
+//                                    "dictionary": "cmudict-en-us.dict"}}}}
+//
+// Entries keep the order of the file: the first entry of a language answers for the bare
+// language ("en").
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ondevice::platform {
+
+// Names of the model's parts, relative to the directory the model is installed in.
+struct ModelParts {
+  std::string acoustic = "en-us";
+  std::string language = "en-us.lm.bin";
+  std::string dictionary = "cmudict-en-us.dict";
+};
+
+struct CatalogEntry {
+  std::string identifier;                 // POSIX style, e.g. "en_US"
+  std::optional<std::string> system;      // pre-installed model directory
+  std::optional<std::string> archive;     // http(s) URL of a .tar.gz, .tar.xz or .zip
+  std::string sha256;                     // lower-case hex of the archive; set with archive
+  std::optional<std::uint64_t> size;      // the archive's size in bytes, a hard cap
+  ModelParts model;
+};
+
+class AssetCatalog {
+ public:
+  // The catalog in force: the file named by ONDEVICE_STT_CATALOG, else the built-in one.
+  // Throws PlatformError when that file cannot be read or parsed.
+  static AssetCatalog load();
+  // Parses catalog JSON; `source` names it in error descriptions.
+  static AssetCatalog parse(const std::string& json, const std::string& source);
+  static AssetCatalog builtIn();
+
+  const std::vector<CatalogEntry>& entries() const { return entries_; }
+  const CatalogEntry* find(const std::string& identifier) const;
+
+ private:
+  std::vector<CatalogEntry> entries_;
+};
+
+}  // namespace ondevice::platform

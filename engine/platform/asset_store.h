@@ -1,0 +1,39 @@
+#pragma once
+// Where installed model assets live, and what state a locale's assets are in. This half does no
+// network and no archive work, so that checking an installed locale stays cheap.
+//
+// Store layout (root = ONDEVICE_STT_ASSETS, else $XDG_DATA_HOME/ondevice-stt/assets, else
+// $HOME/.local/share/ondevice-stt/assets):
+//   <root>/<locale>/            the installed model, complete only when the marker exists
+//   <root>/<locale>/.installed  the marker, written last
+//   <root>/<locale>.lock        the per-locale install lock (flock)
+//   <root>/<locale>.partial     a download in progress, resumed by the next attempt
+//   <root>/<locale>.staging*    an extraction in progress
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "engine/platform/asset_catalog.h"
+#include "engine/platform/speech_module.h"
+#include "engine/platform/speech_platform.h"
+
+namespace ondevice::platform {
+
+class AssetStore {
+ public:
+  explicit AssetStore(std::filesystem::path root) : root_(std::move(root)) {}
+  // The store named by the environment; throws PlatformError when no location can be derived.
+  static AssetStore fromEnvironment();
+
+  const std::filesystem::path& root() const { return root_; }
+
+  AssetStatus status(const CatalogEntry& entry) const;
+  // The installed model, from the store or from the system directory.
+  std::optional<ModelFiles> installedModel(const CatalogEntry& entry) const;
+
+ private:
+  std::filesystem::path root_;
+};
+
+}  // namespace ondevice::platform

@@ -1,0 +1,30 @@
+// The speech module's entry: one instance that the binary finds with dlsym after dlopen.
+
+#include "engine/platform/module/analyzer.h"
+#include "engine/platform/module/asset_installer.h"
+#include "engine/platform/module/audio_file.h"
+#include "engine/platform/speech_module.h"
+
+namespace ondevice::platform {
+namespace {
+
+class OnDeviceSpeechModule final : public SpeechModule {
+ public:
+  std::unique_ptr<AudioFile> openAudioFile(const std::string& path) override {
+    return openDecodedAudioFile(path);
+  }
+  std::unique_ptr<SpeechAnalyzer> makeAnalyzer(SpeechTranscriberRef transcriber,
+                                               AnalyzerModel model) override {
+    return makeRecognitionAnalyzer(std::move(transcriber), std::move(model));
+  }
+  void installAssets(const AssetInstallJob& job) override { installLocaleAssets(job); }
+};
+
+}  // namespace
+}  // namespace ondevice::platform
+
+extern "C" __attribute__((visibility("default"))) ondevice::platform::SpeechModule*
+ondevice_stt_speech_module() {
+  static ondevice::platform::OnDeviceSpeechModule instance;
+  return &instance;
+}

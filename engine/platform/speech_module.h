@@ -1,0 +1,63 @@
+#pragma once
+// The heavy half of the platform: audio decoding (FFmpeg), recognition (PocketSphinx), download
+// (libcurl, OpenSSL) and extraction (libarchive). It is built as a shared module installed beside
+// the binary and opened on first use, so that commands which need none of it never pay for
+// loading those libraries.
+//
+//   SpeechModule& module = loadSpeechModule();   // dlopen on first call; throws PlatformError
+//   auto file = module.openAudioFile("talk.m4a");
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/platform/asset_catalog.h"
+#include "engine/platform/speech_platform.h"
+
+namespace ondevice::platform {
+
+// Absolute paths of an installed model's three parts.
+struct ModelFiles {
+  std::string acousticModel;  // directory
+  std::string languageModel;
+  std::string dictionary;
+};
+
+// The model an analyzer is to use: the files, or why there are none.
+struct AnalyzerModel {
+  std::optional<ModelFiles> files;
+  std::string unavailableReason;  // set when files is empty
+};
+
+// Everything needed to download and install one locale's assets into the store.
+struct AssetInstallJob {
+  std::string localeIdentifier;
+  std::string archiveURL;
+  std::string sha256;
+  std::optional<std::uint64_t> size;
+  std::string storeDirectory;  // the store's root; the job owns the locale's entries inside it
+  ModelParts model;
+};
+
+class SpeechModule {
+ public:
+  virtual ~SpeechModule() = default;
+  // Throws PlatformError when FFmpeg cannot open the file or finds no decodable audio in it.
+  virtual std::unique_ptr<AudioFile> openAudioFile(const std::string& path) = 0;
+  // An analyzer driving `transcriber`; failures surface from analyzeSequence.
+  virtual std::unique_ptr<SpeechAnalyzer> makeAnalyzer(SpeechTranscriberRef transcriber,
+                                                       AnalyzerModel model) = 0;
+  // Takes the locale's lock, downloads, verifies, extracts and installs; throws PlatformError.
+  virtual void installAssets(const AssetInstallJob& job) = 0;
+};
+
+// Loads the module beside the running binary once per process.
+SpeechModule& loadSpeechModule();
+// Whether the module is present beside the binary (without loading it).
+bool speechModulePresent();
+
+}  // namespace ondevice::platform
+
+// The module's one exported symbol: its single instance.
+extern "C" ondevice::platform::SpeechModule* ondevice_stt_speech_module();
