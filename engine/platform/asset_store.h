@@ -11,6 +11,7 @@
 //   <root>/<locale>.staging*    an extraction in progress
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,8 @@ class AssetStore {
   AssetStatus status(const CatalogEntry& entry) const;
   // The installed model, from the store or from the system directory.
   std::optional<ModelFiles> installedModel(const CatalogEntry& entry) const;
+  // A request that installs `entry` into this store; none when it is installed already.
+  std::unique_ptr<AssetInstallationRequest> installationRequest(const CatalogEntry& entry) const;
 
  private:
   std::filesystem::path root_;
