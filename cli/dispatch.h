@@ -1,0 +1,12 @@
+#pragma once
+// run: carries out one parsed command against the speech platform and writes its record to
+// standard output. Failures are thrown to the entry point, which alone writes errors.
+
+#include "cli/arguments.h"
+#include "engine/platform/speech_platform.h"
+
+namespace ondevice {
+
+void run(const ParsedArguments& arguments, platform::SpeechPlatform& platform);
+
+}  // namespace ondevice

@@ -1,0 +1,37 @@
+#pragma once
+// The on-device speech platform the binary runs on: locales and assets from the catalog and the
+// store, audio and recognition from the speech module, which is loaded only when a command first
+// needs it.
+
+#include <optional>
+
+#include "engine/platform/asset_catalog.h"
+#include "engine/platform/speech_platform.h"
+
+namespace ondevice::platform {
+
+class RealSpeechPlatform final : public SpeechPlatform {
+ public:
+  bool transcriberIsAvailable() override;
+  Locale makeLocale(const std::string& identifier) override;
+  std::optional<Locale> supportedLocale(const Locale& equivalentTo) override;
+  SpeechTranscriberRef makeTranscriber(const Locale& locale,
+                                       TranscriptionOptions transcriptionOptions,
+                                       ReportingOptions reportingOptions,
+                                       AttributeOptions attributeOptions) override;
+  AssetStatus assetStatus(const ModuleList& modules) override;
+  std::unique_ptr<AssetInstallationRequest> assetInstallationRequest(
+      const ModuleList& modules) override;
+  bool fileExists(const std::string& path) override;
+  std::unique_ptr<AudioFile> openAudioFile(const std::string& path) override;
+  std::unique_ptr<SpeechAnalyzer> makeAnalyzer(const ModuleList& modules) override;
+
+ private:
+  // Read on first use, then kept for the run: every operation of one run sees the same catalog.
+  const AssetCatalog& catalog();
+  const CatalogEntry* entryFor(const ModuleList& modules);
+
+  std::optional<AssetCatalog> catalog_;
+};
+
+}  // namespace ondevice::platform

@@ -1,0 +1,47 @@
+#include "output/json_writer.h"
+
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <cmath>
+
+namespace ondevice {
+
+JSONSerializationError::JSONSerializationError(const std::string& key)
+    : std::runtime_error("Unable to write the result as JSON: the number \"" + key +
+                         "\" is not finite.") {}
+
+namespace json {
+
+void ObjectWriter::beginMember(std::string_view key) {
+  // Records list their members in written order; a slip would break the key order hosts see.
+  assert(first_ || previousKey_ < key);
+  if (!first_) out_.push_back(',');
+  first_ = false;
+  previousKey_ = key;
+  appendString(out_, key);
+  out_.push_back(':');
+}
+
+void ObjectWriter::member(std::string_view key, double value) {
+  if (!std::isfinite(value)) throw JSONSerializationError(std::string(key));
+  beginMember(key);
+  appendNumber(out_, value);
+}
+
+}  // namespace json
+
+void writeToStream(OutputStream stream, std::string_view bytes) {
+  const int fd = stream == OutputStream::standardOutput ? STDOUT_FILENO : STDERR_FILENO;
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return;  // a closed pipe or a full device: nothing more can reach the host
+    }
+    bytes.remove_prefix(static_cast<size_t>(written));
+  }
+}
+
+}  // namespace ondevice
