@@ -73,6 +73,12 @@ class ResultsSequence {
     return result;
   }
 
+  // Results delivered and not yet taken.
+  size_t pendingCount() const {
+    std::lock_guard lock(mutex_);
+    return pending_.size();
+  }
+
   bool hasEnded() const {
     std::lock_guard lock(mutex_);
     return ended_;

@@ -1,0 +1,76 @@
+#pragma once
+// A speech platform that plays back a script and records every call in order, for checking the
+// engine's orderings and failure paths.
+//
+//   ScriptedPlatform platform;
+//   platform.script.status = AssetStatus::supported;
+//   AppleSpeechEngine::prepare(platform, "en-US");
+//   // platform.calls() == {"locale en-US", "lookup", "transcriber", "status", "request", "download"}
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/platform/speech_platform.h"
+
+namespace ondevice::testing {
+
+struct ScriptedFailure {
+  std::string description;  // thrown as PlatformError
+};
+
+struct Script {
+  bool available = true;
+  // Language string -> identifier of the supported locale; a string not listed has none.
+  std::map<std::string, std::string> supported{{"en_US", "en_US"}, {"en-US", "en_US"}};
+  platform::AssetStatus status = platform::AssetStatus::installed;
+  bool answersWithRequest = true;
+  std::optional<ScriptedFailure> requestFailure;
+  std::optional<ScriptedFailure> downloadFailure;
+  bool fileExists = true;
+  std::optional<ScriptedFailure> openFailure;
+
+  std::vector<platform::TranscriptionResult> results;  // delivered during the analysis
+  std::optional<platform::MediaTime> lastSampleTime = platform::MediaTime{16000, 16000};
+  std::optional<ScriptedFailure> analysisFailure;      // after delivering the results
+  std::optional<ScriptedFailure> finalizeFailure;
+  std::optional<ScriptedFailure> sequenceFailure;      // the results sequence fails at its end
+  // During the analysis, wait until the consumer has taken what was delivered, and record
+  // "consumed during analysis" when it did.
+  bool awaitConsumerDuringAnalysis = false;
+};
+
+class ScriptedPlatform final : public platform::SpeechPlatform {
+ public:
+  Script script;
+
+  std::vector<std::string> calls() const;
+  // The transcribers made so far, for looking at their configuration.
+  std::vector<platform::SpeechTranscriberRef> transcribers() const;
+
+  bool transcriberIsAvailable() override;
+  platform::Locale makeLocale(const std::string& identifier) override;
+  std::optional<platform::Locale> supportedLocale(const platform::Locale& equivalentTo) override;
+  platform::SpeechTranscriberRef makeTranscriber(const platform::Locale& locale,
+                                                 platform::TranscriptionOptions transcription,
+                                                 platform::ReportingOptions reporting,
+                                                 platform::AttributeOptions attributes) override;
+  platform::AssetStatus assetStatus(const platform::ModuleList& modules) override;
+  std::unique_ptr<platform::AssetInstallationRequest> assetInstallationRequest(
+      const platform::ModuleList& modules) override;
+  bool fileExists(const std::string& path) override;
+  std::unique_ptr<platform::AudioFile> openAudioFile(const std::string& path) override;
+  std::unique_ptr<platform::SpeechAnalyzer> makeAnalyzer(
+      const platform::ModuleList& modules) override;
+
+  void record(std::string call);
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> calls_;
+  std::vector<platform::SpeechTranscriberRef> transcribers_;
+};
+
+}  // namespace ondevice::testing
