@@ -1,0 +1,113 @@
+#include "engine/platform/asset_store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include "engine/platform/asset_store_layout.h"
+#include "engine/platform/platform_error.h"
+
+namespace ondevice::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* nonEmptyEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return (value != nullptr && *value != '\0') ? value : nullptr;
+}
+
+// Whether another process holds the locale's install lock right now. Asks with a shared,
+// non-blocking lock so that two status checks never mistake each other for an install, and
+// opens the lock file only if it already exists, so that a status check creates nothing.
+bool installLockIsHeld(const fs::path& lockFile) {
+  const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  int result = 0;
+  do {
+    result = ::flock(fd, LOCK_SH | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  const bool held = result != 0 && errno == EWOULDBLOCK;
+  ::close(fd);  // also drops the shared lock, if it was granted
+  return held;
+}
+
+bool installedInStore(const AssetStoreLayout& layout, const ModelParts& parts) {
+  std::error_code error;
+  return fs::is_regular_file(layout.marker(), error) &&
+         holdsModelParts(layout.installed(), parts);
+}
+
+ModelFiles modelFilesIn(const fs::path& directory, const ModelParts& parts) {
+  const fs::path base = fs::absolute(directory).lexically_normal();
+  return ModelFiles{(base / parts.acoustic).string(), (base / parts.language).string(),
+                    (base / parts.dictionary).string()};
+}
+
+class StoreInstallationRequest final : public AssetInstallationRequest {
+ public:
+  explicit StoreInstallationRequest(AssetInstallJob job) : job_(std::move(job)) {}
+
+  void downloadAndInstall() override { loadSpeechModule().installAssets(job_); }
+
+ private:
+  AssetInstallJob job_;
+};
+
+}  // namespace
+
+AssetStore AssetStore::fromEnvironment() {
+  if (const char* assets = nonEmptyEnvironment("ONDEVICE_STT_ASSETS")) {
+    return AssetStore(fs::absolute(assets));
+  }
+  // A relative XDG_DATA_HOME is invalid and ignored, as the base directory rules say.
+  if (const char* data = nonEmptyEnvironment("XDG_DATA_HOME"); data != nullptr && *data == '/') {
+    return AssetStore(fs::path(data) / "ondevice-stt" / "assets");
+  }
+  if (const char* home = nonEmptyEnvironment("HOME")) {
+    return AssetStore(fs::absolute(home) / ".local" / "share" / "ondevice-stt" / "assets");
+  }
+  throw PlatformError(
+      "Cannot locate the asset store: none of ONDEVICE_STT_ASSETS, XDG_DATA_HOME and HOME is set");
+}
+
+AssetStatus AssetStore::status(const CatalogEntry& entry) const {
+  const AssetStoreLayout layout{root_, entry.identifier};
+  if (installedInStore(layout, entry.model)) return AssetStatus::installed;
+  if (entry.system && holdsModelParts(*entry.system, entry.model)) return AssetStatus::installed;
+  if (!entry.archive) return AssetStatus::unsupported;
+  if (installLockIsHeld(layout.lock())) return AssetStatus::downloading;
+  return AssetStatus::supported;
+}
+
+std::optional<ModelFiles> AssetStore::installedModel(const CatalogEntry& entry) const {
+  const AssetStoreLayout layout{root_, entry.identifier};
+  // A model installed into the store was asked for explicitly, so it wins over the system's.
+  if (installedInStore(layout, entry.model)) return modelFilesIn(layout.installed(), entry.model);
+  if (entry.system && holdsModelParts(*entry.system, entry.model)) {
+    return modelFilesIn(*entry.system, entry.model);
+  }
+  return std::nullopt;
+}
+
+std::unique_ptr<AssetInstallationRequest> AssetStore::installationRequest(
+    const CatalogEntry& entry) const {
+  if (status(entry) == AssetStatus::installed) return nullptr;
+  if (!entry.archive) {
+    throw PlatformError("Assets not supported for locale: " + entry.identifier);
+  }
+  AssetInstallJob job;
+  job.localeIdentifier = entry.identifier;
+  job.archiveURL = *entry.archive;
+  job.sha256 = entry.sha256;
+  job.size = entry.size;
+  job.storeDirectory = root_.string();
+  job.model = entry.model;
+  return std::make_unique<StoreInstallationRequest>(std::move(job));
+}
+
+}  // namespace ondevice::platform

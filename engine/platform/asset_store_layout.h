@@ -1,0 +1,39 @@
+#pragma once
+// Names of a locale's entries in the asset store, shared by the status check (in the binary) and
+// the installer (in the speech module) so that both always look at the same files.
+//
+//   AssetStoreLayout layout{"/home/me/.local/share/ondevice-stt/assets", "en_US"};
+//   layout.marker();   // .../assets/en_US/.installed
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "engine/platform/asset_catalog.h"
+
+namespace ondevice::platform {
+
+struct AssetStoreLayout {
+  std::filesystem::path root;
+  std::string locale;
+
+  // The installed model: the three parts lie directly inside it.
+  std::filesystem::path installed() const { return root / locale; }
+  // Written last; without it the directory above is not a model.
+  std::filesystem::path marker() const { return installed() / ".installed"; }
+  std::filesystem::path lock() const { return root / (locale + ".lock"); }
+  std::filesystem::path partial() const { return root / (locale + ".partial"); }
+  // Staging directories are named this prefix plus a unique suffix.
+  std::string stagingPrefix() const { return locale + ".staging-"; }
+};
+
+// Whether `directory` holds the model's three parts: the acoustic model directory and the
+// language model and dictionary files. Never throws.
+inline bool holdsModelParts(const std::filesystem::path& directory, const ModelParts& parts) {
+  std::error_code error;
+  return std::filesystem::is_directory(directory / parts.acoustic, error) &&
+         std::filesystem::is_regular_file(directory / parts.language, error) &&
+         std::filesystem::is_regular_file(directory / parts.dictionary, error);
+}
+
+}  // namespace ondevice::platform

@@ -1,0 +1,26 @@
+#include "engine/platform/module/file_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/platform/platform_error.h"
+
+namespace ondevice::platform {
+
+ExclusiveFileLock::ExclusiveFileLock(const std::filesystem::path& path)
+    : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644)) {
+  if (!fd_) {
+    throw PlatformError("Cannot open the lock file " + path.string() + ": " +
+                        std::strerror(errno));
+  }
+  while (::flock(fd_.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      throw PlatformError("Cannot lock " + path.string() + ": " + std::strerror(errno));
+    }
+  }
+}
+
+}  // namespace ondevice::platform
