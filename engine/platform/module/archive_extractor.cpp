@@ -162,7 +162,7 @@ class Extraction {
       if (!it->is_symlink(error)) continue;
       const fs::path resolved = fs::weakly_canonical(it->path(), error);
       if (error || !isInside(resolved, top)) {
-        refuse("link \"" + fs::relative(it->path(), top).string() +
+        refuse("link \"" + it->path().lexically_relative(top).string() +
                "\" leaves the extraction directory");
       }
     }

@@ -1,0 +1,149 @@
+// The asset catalog: the built-in entry, the JSON form, and clear errors for unusable files.
+
+#include "engine/platform/asset_catalog.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+
+#include "engine/platform/platform_error.h"
+#include "tests/support/asset_test_support.h"
+
+namespace ondevice::platform {
+namespace {
+
+namespace assets = ondevice::testing::assets;
+
+const std::string kDigest(64, 'a');
+
+TEST(AssetCatalogTest, BuiltInHoldsTheSystemEnglishModel) {
+  const auto catalog = AssetCatalog::builtIn();
+  ASSERT_EQ(catalog.entries().size(), 1u);
+  const CatalogEntry* entry = catalog.find("en_US");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry->system, "/usr/share/pocketsphinx/model/en-us");
+  EXPECT_FALSE(entry->archive);
+  EXPECT_EQ(entry->model.acoustic, "en-us");
+  EXPECT_EQ(entry->model.language, "en-us.lm.bin");
+  EXPECT_EQ(entry->model.dictionary, "cmudict-en-us.dict");
+  EXPECT_EQ(catalog.find("en_GB"), nullptr);
+}
+
+TEST(AssetCatalogTest, ParsesEveryFieldAndKeepsTheFileOrder) {
+  const auto catalog = AssetCatalog::parse(R"({"locales": {
+      "fr_FR": {"archive": "https://m.example/fr.tar.xz", "sha256": ")" +
+                                               std::string(64, 'A') + R"(", "size": 1234,
+                "model": {"acoustic": "fr", "language": "lm/fr.lm.bin", "dictionary": "fr.dict"}},
+      "en_US": {"system": "/opt/en"},
+      "de_DE": {}}})",
+                                           "test.json");
+  ASSERT_EQ(catalog.entries().size(), 3u);
+  EXPECT_EQ(catalog.entries()[0].identifier, "fr_FR");
+  EXPECT_EQ(catalog.entries()[1].identifier, "en_US");
+  EXPECT_EQ(catalog.entries()[2].identifier, "de_DE");
+
+  const auto& fr = catalog.entries()[0];
+  EXPECT_EQ(fr.archive, "https://m.example/fr.tar.xz");
+  EXPECT_EQ(fr.sha256, std::string(64, 'a'));  // kept lower case
+  EXPECT_EQ(fr.size, 1234u);
+  EXPECT_FALSE(fr.system);
+  EXPECT_EQ(fr.model.acoustic, "fr");
+  EXPECT_EQ(fr.model.language, "lm/fr.lm.bin");
+  EXPECT_EQ(fr.model.dictionary, "fr.dict");
+
+  const auto& de = catalog.entries()[2];
+  EXPECT_FALSE(de.system);
+  EXPECT_FALSE(de.archive);
+  EXPECT_FALSE(de.size);
+  EXPECT_EQ(de.model.language, "en-us.lm.bin");  // default parts
+}
+
+TEST(AssetCatalogTest, RefusesMalformedCatalogsNamingTheFileAndTheProblem) {
+  const struct {
+    const char* json;
+    const char* expected;
+  } cases[] = {
+      {"", "not valid JSON"},
+      {"{\"locales\": {", "not valid JSON"},
+      {"[]", "top level must be an object"},
+      {"{}", "no \"locales\" object"},
+      {"{\"locales\": []}", "\"locales\" must be an object"},
+      {"{\"locales\": {\"en_US\": 3}}", "locale \"en_US\": the entry must be an object"},
+      {"{\"locales\": {\"en_US\": {\"system\": 3}}}", "\"system\" must be a string"},
+      {"{\"locales\": {\"en_US\": {\"system\": \"relative/dir\"}}}", "absolute directory"},
+      {"{\"locales\": {\"en_US\": {\"archive\": \"http://x/a.tar.gz\"}}}", "needs its \"sha256\""},
+      {"{\"locales\": {\"en_US\": {\"archive\": 1, \"sha256\": \"\"}}}",
+       "\"archive\" must be a string"},
+      {"{\"locales\": {\"en_US\": {\"sha256\": \"abc\"}}}", "64 hexadecimal digits"},
+      {"{\"locales\": {\"en_US\": {\"size\": -1}}}", "non-negative whole number"},
+      {"{\"locales\": {\"en_US\": {\"size\": \"12\"}}}", "non-negative whole number"},
+      {"{\"locales\": {\"en_US\": {\"size\": 1.5}}}", "non-negative whole number"},
+      {"{\"locales\": {\"en_US\": {\"model\": \"en-us\"}}}", "\"model\" must be an object"},
+      {"{\"locales\": {\"en_US\": {\"model\": {\"language\": 7}}}}", "\"language\" must be a"},
+      {"{\"locales\": {\"en_US\": {\"model\": {\"dictionary\": \"../etc/passwd\"}}}}",
+       "inside the model directory"},
+      {"{\"locales\": {\"en_US\": {\"model\": {\"acoustic\": \"/abs\"}}}}",
+       "inside the model directory"},
+      {"{\"locales\": {\"../en\": {}}}", "identifiers hold only"},
+      {"{\"locales\": {\"\": {}}}", "identifiers hold only"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
+    try {
+      AssetCatalog::parse(c.json, "/etc/catalog.json");
+      ADD_FAILURE() << "accepted";
+    } catch (const PlatformError& error) {
+      const std::string text = error.what();
+      EXPECT_NE(text.find("Asset catalog /etc/catalog.json is not usable"), std::string::npos)
+          << text;
+      EXPECT_NE(text.find(c.expected), std::string::npos) << text;
+    }
+  }
+}
+
+class CatalogEnvironmentTest : public ::testing::Test {
+ protected:
+  void TearDown() override { unsetenv("ONDEVICE_STT_CATALOG"); }
+  assets::ScratchDirectory scratch_;
+};
+
+TEST_F(CatalogEnvironmentTest, TheNamedFileReplacesTheBuiltInCatalog) {
+  const auto file = scratch_.path() / "catalog.json";
+  assets::CatalogLine line;
+  line.identifier = "de_DE";
+  line.archive = "http://x/de";
+  line.sha256 = kDigest;
+  assets::writeText(file, assets::catalogJson({line}));
+  setenv("ONDEVICE_STT_CATALOG", file.c_str(), 1);
+  const auto catalog = AssetCatalog::load();
+  ASSERT_EQ(catalog.entries().size(), 1u);
+  EXPECT_EQ(catalog.entries()[0].identifier, "de_DE");
+  EXPECT_EQ(catalog.find("en_US"), nullptr);
+
+  setenv("ONDEVICE_STT_CATALOG", "", 1);  // empty counts as unset
+  EXPECT_NE(AssetCatalog::load().find("en_US"), nullptr);
+}
+
+TEST_F(CatalogEnvironmentTest, AFileThatCannotBeReadIsAClearError) {
+  const struct {
+    std::string path;
+    const char* expected;
+  } cases[] = {
+      {(scratch_.path() / "missing.json").string(), "cannot be read (No such file or directory)"},
+      {scratch_.path().string(), "cannot be read (Is a directory)"},
+  };
+  for (const auto& c : cases) {
+    setenv("ONDEVICE_STT_CATALOG", c.path.c_str(), 1);
+    try {
+      AssetCatalog::load();
+      ADD_FAILURE() << c.path << " accepted";
+    } catch (const PlatformError& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "Asset catalog " + c.path + " is not usable: " + c.expected);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ondevice::platform

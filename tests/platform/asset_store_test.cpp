@@ -1,0 +1,200 @@
+// The asset store: where it is, the four statuses, installed model paths, and requests.
+
+#include "engine/platform/asset_store.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "engine/platform/platform_error.h"
+#include "tests/support/asset_test_support.h"
+
+namespace ondevice::platform {
+namespace {
+
+namespace assets = ondevice::testing::assets;
+namespace fs = std::filesystem;
+
+// Sets environment variables for one test and puts the old values back.
+class EnvironmentScope {
+ public:
+  void set(const char* name, const char* value) {
+    remember(name);
+    if (value != nullptr) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~EnvironmentScope() {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+  }
+
+ private:
+  void remember(const char* name) {
+    if (saved_.count(name) != 0) return;
+    const char* old = getenv(name);
+    saved_[name] = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
+  }
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+TEST(AssetStoreLocationTest, FollowsTheEnvironmentInOrder) {
+  const struct {
+    const char* assets;
+    const char* xdg;
+    const char* home;
+    const char* expected;
+  } cases[] = {
+      {"/srv/assets", "/data", "/home/u", "/srv/assets"},
+      {"", "/data", "/home/u", "/data/ondevice-stt/assets"},
+      {nullptr, "/data", "/home/u", "/data/ondevice-stt/assets"},
+      {nullptr, "relative/data", "/home/u", "/home/u/.local/share/ondevice-stt/assets"},
+      {nullptr, "", "/home/u", "/home/u/.local/share/ondevice-stt/assets"},
+      {nullptr, nullptr, "/home/u", "/home/u/.local/share/ondevice-stt/assets"},
+  };
+  for (const auto& c : cases) {
+    EnvironmentScope environment;
+    environment.set("ONDEVICE_STT_ASSETS", c.assets);
+    environment.set("XDG_DATA_HOME", c.xdg);
+    environment.set("HOME", c.home);
+    EXPECT_EQ(AssetStore::fromEnvironment().root(), fs::path(c.expected))
+        << (c.assets ? c.assets : "-") << " " << (c.xdg ? c.xdg : "-");
+  }
+}
+
+TEST(AssetStoreLocationTest, RelativeStoreIsMadeAbsoluteAndNoLocationIsAnError) {
+  EnvironmentScope environment;
+  environment.set("ONDEVICE_STT_ASSETS", "relative/store");
+  EXPECT_EQ(AssetStore::fromEnvironment().root(), fs::current_path() / "relative/store");
+
+  environment.set("ONDEVICE_STT_ASSETS", nullptr);
+  environment.set("XDG_DATA_HOME", nullptr);
+  environment.set("HOME", nullptr);
+  EXPECT_THROW(AssetStore::fromEnvironment(), PlatformError);
+}
+
+class AssetStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = scratch_.path() / "store";
+    systemModel_ = scratch_.path() / "system";
+    makeModel(systemModel_);
+  }
+
+  static void makeModel(const fs::path& directory) {
+    fs::create_directories(directory / "en-us");
+    assets::writeText(directory / "en-us.lm.bin", "lm");
+    assets::writeText(directory / "cmudict-en-us.dict", "dict");
+  }
+
+  CatalogEntry entry(bool withSystem, bool withArchive) const {
+    CatalogEntry e;
+    e.identifier = "en_US";
+    if (withSystem) e.system = systemModel_.string();
+    if (withArchive) {
+      e.archive = "http://127.0.0.1:1/ok/en_US.tar.gz";
+      e.sha256 = std::string(64, '0');
+    }
+    return e;
+  }
+
+  // The model installed into the store as the installer leaves it.
+  void installIntoStore(bool marker) const {
+    makeModel(root_ / "en_US");
+    if (marker) assets::writeText(root_ / "en_US" / ".installed", "x\n");
+  }
+
+  assets::ScratchDirectory scratch_;
+  fs::path root_;
+  fs::path systemModel_;
+};
+
+TEST_F(AssetStoreTest, StatusOfEachKindOfEntry) {
+  const AssetStore store(root_);
+  EXPECT_EQ(store.status(entry(true, false)), AssetStatus::installed);
+  EXPECT_EQ(store.status(entry(true, true)), AssetStatus::installed);
+  EXPECT_EQ(store.status(entry(false, true)), AssetStatus::supported);
+  EXPECT_EQ(store.status(entry(false, false)), AssetStatus::unsupported);
+
+  // A system directory that lacks a part is no installed model.
+  fs::remove(systemModel_ / "cmudict-en-us.dict");
+  EXPECT_EQ(store.status(entry(true, true)), AssetStatus::supported);
+  EXPECT_EQ(store.status(entry(true, false)), AssetStatus::unsupported);
+  // Checking created nothing.
+  EXPECT_FALSE(fs::exists(root_));
+}
+
+TEST_F(AssetStoreTest, TheStoreCountsOnlyWithItsMarkerAndAllParts) {
+  const AssetStore store(root_);
+  installIntoStore(false);
+  EXPECT_EQ(store.status(entry(false, true)), AssetStatus::supported);
+  EXPECT_FALSE(store.installedModel(entry(false, true)));
+
+  assets::writeText(root_ / "en_US" / ".installed", "x\n");
+  EXPECT_EQ(store.status(entry(false, true)), AssetStatus::installed);
+  EXPECT_EQ(store.status(entry(false, false)), AssetStatus::installed);
+
+  fs::remove_all(root_ / "en_US" / "en-us");
+  EXPECT_EQ(store.status(entry(false, true)), AssetStatus::supported);
+}
+
+TEST_F(AssetStoreTest, DownloadingWhileAnotherHoldsTheLockAndOnlyThen) {
+  const AssetStore store(root_);
+  fs::create_directories(root_);
+  const auto lockFile = root_ / "en_US.lock";
+  EXPECT_EQ(store.status(entry(false, true)), AssetStatus::supported);  // no lock file yet
+
+  const int holder = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(holder, 0);
+  EXPECT_EQ(store.status(entry(false, true)), AssetStatus::supported);  // file, but unlocked
+  ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+  EXPECT_EQ(store.status(entry(false, true)), AssetStatus::downloading);
+  // A status check does not take the lock away from the installer, nor is it one.
+  EXPECT_EQ(store.status(entry(false, true)), AssetStatus::downloading);
+  ::close(holder);
+  EXPECT_EQ(store.status(entry(false, true)), AssetStatus::supported);
+}
+
+TEST_F(AssetStoreTest, InstalledModelGivesAbsolutePathsPreferringTheStore) {
+  const AssetStore store(root_);
+  auto files = store.installedModel(entry(true, true));
+  ASSERT_TRUE(files);
+  EXPECT_EQ(files->acousticModel, (systemModel_ / "en-us").string());
+  EXPECT_EQ(files->languageModel, (systemModel_ / "en-us.lm.bin").string());
+  EXPECT_EQ(files->dictionary, (systemModel_ / "cmudict-en-us.dict").string());
+
+  installIntoStore(true);
+  files = store.installedModel(entry(true, true));
+  ASSERT_TRUE(files);
+  EXPECT_EQ(files->acousticModel, (root_ / "en_US" / "en-us").string());
+  EXPECT_EQ(files->dictionary, (root_ / "en_US" / "cmudict-en-us.dict").string());
+  EXPECT_TRUE(store.installedModel(entry(false, true)));
+}
+
+TEST_F(AssetStoreTest, RequestOnlyWhenSomethingIsToInstall) {
+  const AssetStore store(root_);
+  EXPECT_EQ(store.installationRequest(entry(true, true)), nullptr);
+  EXPECT_NE(store.installationRequest(entry(false, true)), nullptr);
+  try {
+    store.installationRequest(entry(false, false));
+    ADD_FAILURE() << "request for an entry without an archive";
+  } catch (const PlatformError& error) {
+    EXPECT_STREQ(error.what(), "Assets not supported for locale: en_US");
+  }
+  installIntoStore(true);
+  EXPECT_EQ(store.installationRequest(entry(false, true)), nullptr);
+}
+
+}  // namespace
+}  // namespace ondevice::platform
