@@ -1,0 +1,392 @@
+// `prepare` through the real binary against the project's own HTTP server on 127.0.0.1, with a
+// model archive made at test time from the installed pocketsphinx-en-us files: installs,
+// concurrent prepares, interrupted downloads and installs, every download failure, hostile
+// archives and unusable catalogs. A model installed this way is then what `transcribe` uses.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "engine/platform/asset_store.h"
+#include "tests/support/asset_test_support.h"
+#include "tests/support/process.h"
+
+namespace ondevice::platform {
+namespace {
+
+namespace assets = ondevice::testing::assets;
+namespace fs = std::filesystem;
+using ondevice::testing::ProcessOptions;
+using ondevice::testing::ProcessResult;
+using ondevice::testing::runBinary;
+
+const std::string kPrepared = "{\"language\":\"en_US\",\"prepared\":true}\n";
+
+// The start of the error record for a description (the writer escapes quotes and slashes).
+std::string errorPrefix(const std::string& description) {
+  std::string escaped;
+  for (const char c : description) {
+    if (c == '"' || c == '\\' || c == '/') escaped.push_back('\\');
+    escaped.push_back(c);
+  }
+  return "{\"error\":\"" + escaped;
+}
+std::string errorRecord(const std::string& description) {
+  return errorPrefix(description) + "\"}\n";
+}
+
+class AssetPrepareTest : public ::testing::Test {
+ protected:
+  // The real model, archived once for the whole suite (its one top-level directory holds the
+  // parts, as the archives of model releases usually do).
+  static void SetUpTestSuite() {
+    suiteScratch_ = new assets::ScratchDirectory();
+    archive_ = suiteScratch_->path() / "en_US.tar.gz";
+    assets::makeModelArchive(assets::kSystemModel, archive_, "tar.gz", "en-us-model");
+    digest_ = assets::sha256Hex(archive_);
+    size_ = assets::fileSize(archive_);
+  }
+  static void TearDownTestSuite() {
+    delete suiteScratch_;
+    suiteScratch_ = nullptr;
+  }
+
+  void SetUp() override {
+    fs::create_directories(served_);
+    fs::create_symlink(archive_, served_ / "en_US.tar.gz");
+    writeCatalog("ok");
+  }
+
+  void writeCatalog(const std::string& fault, const std::string& file = "en_US.tar.gz") const {
+    writeCatalogEntry(server_.url(fault, file), digest_, size_);
+  }
+  void writeCatalogEntry(const std::string& url, const std::string& digest,
+                         std::uintmax_t size) const {
+    assets::CatalogLine line;
+    line.archive = url;
+    line.sha256 = digest;
+    line.size = size;
+    assets::writeText(catalog_, assets::catalogJson({line}));
+  }
+
+  std::map<std::string, std::string> environment() const {
+    return {{"ONDEVICE_STT_CATALOG", catalog_.string()}, {"ONDEVICE_STT_ASSETS", store_.string()}};
+  }
+
+  ProcessResult run(const std::vector<std::string>& arguments,
+                    std::map<std::string, std::string> extra = {}) const {
+    ProcessOptions options;
+    options.environment = environment();
+    options.environment.insert(extra.begin(), extra.end());
+    options.timeout = std::chrono::minutes(2);
+    return runBinary(arguments, options);
+  }
+  ProcessResult prepare(const std::string& language = "en_US") const {
+    return run({"prepare", "--language", language});
+  }
+
+  std::unique_ptr<assets::BackgroundBinary> startPrepare() const {
+    return std::make_unique<assets::BackgroundBinary>(
+        std::vector<std::string>{"prepare", "--language", "en_US"}, environment(),
+        scratch_.path());
+  }
+
+  CatalogEntry entry() const {
+    CatalogEntry e;
+    e.identifier = "en_US";
+    e.archive = server_.url("ok", "en_US.tar.gz");
+    e.sha256 = digest_;
+    return e;
+  }
+  AssetStatus status() const { return AssetStore(store_).status(entry()); }
+
+  bool hasStaging() const {
+    if (!fs::exists(store_)) return false;
+    for (const auto& item : fs::directory_iterator(store_)) {
+      if (item.path().filename().string().starts_with("en_US.staging-")) return true;
+    }
+    return false;
+  }
+  std::uintmax_t partialSize() const {
+    std::error_code error;
+    const auto size = fs::file_size(store_ / "en_US.partial", error);
+    return error ? 0 : size;
+  }
+
+  // Everything installed is the model and nothing else: its parts, byte for byte.
+  void expectInstalled() const {
+    EXPECT_EQ(status(), AssetStatus::installed);
+    EXPECT_TRUE(fs::exists(store_ / "en_US" / ".installed"));
+    EXPECT_EQ(assets::sha256Hex(store_ / "en_US" / "cmudict-en-us.dict"),
+              assets::sha256Hex(fs::path(assets::kSystemModel) / "cmudict-en-us.dict"));
+    EXPECT_EQ(assets::sha256Hex(store_ / "en_US" / "en-us" / "mdef"),
+              assets::sha256Hex(fs::path(assets::kSystemModel) / "en-us" / "mdef"));
+    EXPECT_FALSE(fs::exists(store_ / "en_US.partial"));
+    EXPECT_FALSE(hasStaging());
+  }
+  void expectNotInstalled() const {
+    EXPECT_NE(status(), AssetStatus::installed);
+    EXPECT_FALSE(fs::exists(store_ / "en_US" / ".installed"));
+  }
+
+  static assets::ScratchDirectory* suiteScratch_;
+  static fs::path archive_;
+  static std::string digest_;
+  static std::uintmax_t size_;
+
+  assets::ScratchDirectory scratch_;
+  fs::path served_ = scratch_.path() / "served";
+  fs::path store_ = scratch_.path() / "store";
+  fs::path catalog_ = scratch_.path() / "catalog.json";
+  assets::AssetServer server_{served_};
+};
+
+assets::ScratchDirectory* AssetPrepareTest::suiteScratch_ = nullptr;
+fs::path AssetPrepareTest::archive_;
+std::string AssetPrepareTest::digest_;
+std::uintmax_t AssetPrepareTest::size_ = 0;
+
+// Whether the dynamic loader's log in `directory` shows the speech module being opened.
+bool speechModuleLoaded(const fs::path& directory) {
+  for (const auto& item : fs::directory_iterator(directory)) {
+    std::ifstream in(item.path());
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    if (text.find("ondevice-stt-speech") != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST_F(AssetPrepareTest, InstallsOnceThenFindsItInstalledWithoutAnyRequest) {
+  EXPECT_EQ(status(), AssetStatus::supported);
+  const auto firstLog = scratch_.path() / "ld-first";
+  const auto secondLog = scratch_.path() / "ld-second";
+  fs::create_directories(firstLog);
+  fs::create_directories(secondLog);
+
+  auto first = run({"prepare", "--language", "en_US"},
+                   {{"LD_DEBUG", "files"}, {"LD_DEBUG_OUTPUT", (firstLog / "ld").string()}});
+  EXPECT_EQ(first.exitStatus, 0) << first.err;
+  EXPECT_EQ(first.out, kPrepared);
+  EXPECT_EQ(first.err, "");
+  ASSERT_EQ(server_.requests().size(), 1u);
+  EXPECT_EQ(server_.requests()[0].range, "-");
+  expectInstalled();
+  EXPECT_TRUE(speechModuleLoaded(firstLog));
+
+  // Installed: no request, and the heavy module is not even opened. The answer carries the
+  // resolved identifier whatever form the language came in.
+  for (const char* language : {"en_US", "en-US", "en"}) {
+    auto again = run({"prepare", "--language", language},
+                     {{"LD_DEBUG", "files"}, {"LD_DEBUG_OUTPUT", (secondLog / "ld").string()}});
+    EXPECT_EQ(again.exitStatus, 0) << again.err;
+    EXPECT_EQ(again.out, kPrepared);
+    EXPECT_EQ(again.err, "");
+  }
+  EXPECT_EQ(server_.requests().size(), 1u);
+  EXPECT_FALSE(speechModuleLoaded(secondLog));
+}
+
+TEST_F(AssetPrepareTest, TwoPreparesAtOnceDownloadOnce) {
+  writeCatalog("slow");
+  auto first = startPrepare();
+  ASSERT_TRUE(assets::waitUntil([&] { return partialSize() > 0; }, std::chrono::seconds(30)));
+  // What the second prepare is about to see.
+  EXPECT_EQ(status(), AssetStatus::downloading);
+  auto second = startPrepare();
+
+  const auto a = first->wait();
+  const auto b = second->wait();
+  EXPECT_EQ(a.exitStatus, 0) << a.err;
+  EXPECT_EQ(a.out, kPrepared);
+  EXPECT_EQ(b.exitStatus, 0) << b.err;
+  EXPECT_EQ(b.out, kPrepared);
+  EXPECT_EQ(b.err, "");
+  EXPECT_EQ(server_.requests().size(), 1u);
+  expectInstalled();
+}
+
+TEST_F(AssetPrepareTest, ADroppedConnectionFailsAndTheNextPrepareResumes) {
+  writeCatalog("drop-once");
+  const auto failed = prepare();
+  EXPECT_EQ(failed.exitStatus, 1);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_TRUE(failed.err.starts_with(
+      errorPrefix("Download of assets for en_US failed: Transferred a partial file")))
+      << failed.err;
+  expectNotInstalled();
+  const auto kept = partialSize();
+  EXPECT_GT(kept, 0u);
+
+  const auto resumed = prepare();
+  EXPECT_EQ(resumed.exitStatus, 0) << resumed.err;
+  EXPECT_EQ(resumed.out, kPrepared);
+  const auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].range, "bytes=" + std::to_string(kept) + "-");
+  expectInstalled();
+}
+
+TEST_F(AssetPrepareTest, KilledDuringTheDownloadLeavesNothingInstalled) {
+  writeCatalog("slow");
+  auto killed = startPrepare();
+  ASSERT_TRUE(assets::waitUntil([&] { return partialSize() > 0; }, std::chrono::seconds(30)));
+  killed->kill(SIGKILL);
+  EXPECT_EQ(killed->wait().signal, SIGKILL);
+  expectNotInstalled();
+  EXPECT_EQ(status(), AssetStatus::supported);  // the lock died with the process
+  const auto kept = partialSize();
+  ASSERT_GT(kept, 0u);
+  ASSERT_LT(kept, size_);
+
+  writeCatalog("ok");
+  const auto next = prepare();
+  EXPECT_EQ(next.exitStatus, 0) << next.err;
+  EXPECT_EQ(next.out, kPrepared);
+  EXPECT_NE(server_.requests().back().range, "-");  // resumed, not started over
+  expectInstalled();
+}
+
+TEST_F(AssetPrepareTest, KilledDuringTheExtractionLeavesNothingInstalled) {
+  auto killed = startPrepare();
+  ASSERT_TRUE(assets::waitUntil([&] { return hasStaging(); }, std::chrono::seconds(60)));
+  killed->kill(SIGKILL);
+  EXPECT_EQ(killed->wait().signal, SIGKILL);
+  ASSERT_TRUE(hasStaging()) << "the process got past its extraction before the kill landed";
+  expectNotInstalled();
+
+  const auto next = prepare();
+  EXPECT_EQ(next.exitStatus, 0) << next.err;
+  EXPECT_EQ(next.out, kPrepared);
+  expectInstalled();  // and the stale staging directory is gone
+}
+
+TEST_F(AssetPrepareTest, DownloadFailuresLeaveTheStoreUsable) {
+  const int closedPort = [] {
+    assets::ScratchDirectory other;
+    assets::AssetServer stopped(other.path());
+    return stopped.port();
+  }();
+  const std::string ok = server_.url("ok", "en_US.tar.gz");
+  const struct {
+    const char* name;
+    std::string url;
+    std::string digest;
+    std::uintmax_t size;
+    std::string expected;  // the start of the description
+  } cases[] = {
+      {"wrong checksum", ok, std::string(64, '0'), size_,
+       "Checksum of the downloaded assets for en_US does not match the catalog: expected " +
+           std::string(64, '0') + ", got " + digest_},
+      {"404", server_.url("404", "en_US.tar.gz"), digest_, size_,
+       "Download of assets for en_US failed: HTTP 404"},
+      {"500", server_.url("500", "en_US.tar.gz"), digest_, size_,
+       "Download of assets for en_US failed: HTTP 500"},
+      {"refused", "http://127.0.0.1:" + std::to_string(closedPort) + "/ok/en_US.tar.gz", digest_,
+       size_, "Download of assets for en_US failed: Couldn't connect to server"},
+      {"beyond the cap", ok, digest_, size_ - 1,
+       "Download of assets for en_US failed: the archive is larger than the catalog's size of " +
+           std::to_string(size_ - 1) + " bytes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    writeCatalogEntry(c.url, c.digest, c.size);
+    const auto result = prepare();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(result.err.starts_with(errorPrefix(c.expected))) << result.err;
+    EXPECT_TRUE(result.err.ends_with("\"}\n")) << result.err;
+    expectNotInstalled();
+    EXPECT_FALSE(hasStaging());
+  }
+  writeCatalog("ok");
+  const auto after = prepare();
+  EXPECT_EQ(after.exitStatus, 0) << after.err;
+  EXPECT_EQ(after.out, kPrepared);
+  expectInstalled();
+}
+
+TEST_F(AssetPrepareTest, HostileArchivesAreRefusedWithNothingWrittenOutside) {
+  const fs::path absoluteTarget = scratch_.path() / "absolute-target";
+  const struct {
+    const char* kind;
+    const char* expected;
+  } cases[] = {
+      {"dotdot", "The archive of the assets for en_US is refused: entry \"../x\" leaves"},
+      {"absolute", "The archive of the assets for en_US is refused: entry \"/"},
+      {"symlink-out", "The archive of the assets for en_US is refused: link \"outside\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    const std::string file = std::string(c.kind) + ".tar.gz";
+    assets::makeHostileArchive(c.kind, served_ / file, "tar.gz", absoluteTarget.string());
+    writeCatalogEntry(server_.url("ok", file), assets::sha256Hex(served_ / file),
+                      assets::fileSize(served_ / file));
+    const auto result = prepare();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_TRUE(result.err.starts_with(errorPrefix(c.expected))) << result.err;
+    expectNotInstalled();
+    EXPECT_FALSE(hasStaging());
+    // The store holds the lock file and nothing else; nothing landed beside it or above it.
+    std::vector<std::string> inStore;
+    for (const auto& item : fs::directory_iterator(store_)) {
+      inStore.push_back(item.path().filename().string());
+    }
+    EXPECT_EQ(inStore, std::vector<std::string>{"en_US.lock"});
+    EXPECT_FALSE(fs::exists(scratch_.path() / "x"));
+    EXPECT_FALSE(fs::exists(scratch_.path() / "outside"));
+    EXPECT_FALSE(fs::exists(absoluteTarget));
+  }
+}
+
+TEST_F(AssetPrepareTest, UnusableCatalogsAndUnsupportedEntries) {
+  const auto missing = scratch_.path() / "missing.json";
+  ProcessOptions options;
+  options.environment = {{"ONDEVICE_STT_CATALOG", missing.string()},
+                         {"ONDEVICE_STT_ASSETS", store_.string()}};
+  auto result = runBinary({"prepare", "--language", "en_US"}, options);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, errorRecord("Asset catalog " + missing.string() +
+                                    " is not usable: cannot be read (No such file or directory)"));
+
+  assets::writeText(catalog_, "{\"locales\": {\"en_US\": ");
+  result = prepare();
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_TRUE(result.err.starts_with(
+      errorPrefix("Asset catalog " + catalog_.string() + " is not usable: not valid JSON")))
+      << result.err;
+
+  // Known to the catalog, but with nowhere to get the model from.
+  assets::writeText(catalog_, "{\"locales\": {\"en_US\": {}}}");
+  result = prepare("en-US");
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, errorRecord("Assets not supported for locale: en_US"));
+  EXPECT_TRUE(server_.requests().empty());
+  EXPECT_FALSE(fs::exists(store_));
+}
+
+TEST_F(AssetPrepareTest, AModelInstalledIntoTheStoreTranscribes) {
+  const std::string speech =
+      "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav";
+  // Before prepare there is no model to use: the catalog names no system directory.
+  const auto before = run({"transcribe", "--file", speech, "--no-prepare"});
+  EXPECT_EQ(before.exitStatus, 1);
+  EXPECT_EQ(before.out, "");
+
+  const auto result = run({"transcribe", "--file", speech});
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(result.out.find("\"language\":\"en_US\""), std::string::npos) << result.out;
+  // The reference is "he was not an ill disposed young man".
+  EXPECT_NE(result.out.find("young man"), std::string::npos) << result.out;
+  EXPECT_EQ(server_.requests().size(), 1u);
+  expectInstalled();
+}
+
+}  // namespace
+}  // namespace ondevice::platform
