@@ -125,7 +125,7 @@ AssetCatalog AssetCatalog::parse(const std::string& json, const std::string& sou
   Json document;
   try {
     document = Json::parse(json);
-  } catch (const Json::parse_error& error) {
+  } catch (const Json::exception& error) {  // parse errors, and numbers out of range (1e999)
     fail(source, std::string("not valid JSON (") + error.what() + ")");
   }
   if (!document.is_object()) fail(source, "the top level must be an object");
