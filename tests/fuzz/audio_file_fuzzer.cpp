@@ -1,0 +1,93 @@
+// Audio files of arbitrary bytes: written to a file (the first byte picks its extension, which
+// FFmpeg's probing weighs), opened, decoded to the end and cut into utterances, as the analyzer
+// does before recognition. Recognition itself is left out: loading a decoder takes longer than
+// a thousand runs of everything else.
+//
+// Checked: opening either succeeds or throws PlatformError; decoding either reaches the end or
+// throws PlatformError; the last sample time is none or a positive count at a positive rate,
+// and the 16 kHz samples handed out never reach past it; utterances lie in order inside them.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/platform/module/audio_file.h"
+#include "engine/platform/module/utterance_segmenter.h"
+#include "engine/platform/platform_error.h"
+#include "tests/fuzz/fuzz_check.h"
+
+namespace {
+
+using ondevice::platform::DecodedAudioFile;
+using ondevice::platform::Utterance;
+
+// Enough for a few minutes of audio; a tiny file that claims a low rate can expand a lot.
+constexpr int64_t kMostSamples = 16000 * 60 * 5;
+
+void writeFile(const std::string& path, const uint8_t* data, size_t size) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  FUZZ_CHECK(fd >= 0, path);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
+    FUZZ_CHECK(n > 0, path);
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0) return 0;
+  static const char* const extensions[] = {".wav", ".mp3", ".flac", ".ogg", ".m4a", ".bin"};
+  const std::string path = (ondevice::fuzz::scratchDirectory() / "input").string() +
+                           extensions[data[0] % std::size(extensions)];
+  writeFile(path, data + 1, size - 1);
+
+  std::unique_ptr<ondevice::platform::AudioFile> opened;
+  try {
+    opened = ondevice::platform::openDecodedAudioFile(path);
+  } catch (const ondevice::platform::PlatformError&) {
+    ::unlink(path.c_str());
+    return 0;
+  }
+  auto& audio = static_cast<DecodedAudioFile&>(*opened);
+
+  ondevice::platform::UtteranceSegmenter segmenter;
+  int64_t samples = 0;
+  int64_t previousEnd = 0;
+  const auto sink = [&](Utterance utterance) {
+    FUZZ_CHECK(utterance.startSample >= previousEnd, "utterances overlap");
+    previousEnd = utterance.startSample + static_cast<int64_t>(utterance.samples.size());
+    FUZZ_CHECK(previousEnd <= samples, "an utterance past the samples");
+  };
+  bool complete = false;
+  try {
+    std::vector<int16_t> chunk;
+    while (samples < kMostSamples && audio.read(chunk)) {
+      FUZZ_CHECK(!chunk.empty(), "read() answered true with no samples");
+      samples += static_cast<int64_t>(chunk.size());
+      segmenter.push(chunk, sink);
+    }
+    complete = samples < kMostSamples;
+    segmenter.finish(sink);
+  } catch (const ondevice::platform::PlatformError&) {
+  }
+  ::unlink(path.c_str());
+
+  const auto last = audio.lastSampleTime();
+  if (!last) {
+    if (complete) FUZZ_CHECK(samples == 0, "samples without a last sample time");
+    return 0;
+  }
+  FUZZ_CHECK(last->value > 0 && last->timescale > 0, "last sample time");
+  // The 16 kHz samples handed out never reach past the end of the source's samples.
+  FUZZ_CHECK(static_cast<double>(samples) <= last->seconds() * 16000 + 1, "samples past the end");
+  return 0;
+}
