@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -41,18 +42,23 @@ std::string errorRecord(const std::string& description) {
 
 class AssetPrepareTest : public ::testing::Test {
  protected:
-  // The real model, archived once for the whole suite (its one top-level directory holds the
-  // parts, as the archives of model releases usually do).
+  // The real model, archived once per build (its one top-level directory holds the parts, as
+  // the archives of model releases usually do). CTest runs each test in its own process, so the
+  // archive is kept beside the binary; it is published with a hard link, which never replaces
+  // an archive that another test process is already serving.
   static void SetUpTestSuite() {
-    suiteScratch_ = new assets::ScratchDirectory();
-    archive_ = suiteScratch_->path() / "en_US.tar.gz";
-    assets::makeModelArchive(assets::kSystemModel, archive_, "tar.gz", "en-us-model");
+    const fs::path cache = fs::path(ondevice::testing::binaryPath()).parent_path() / "test-assets";
+    fs::create_directories(cache);
+    archive_ = cache / "en_US-model.tar.gz";
+    if (!fs::exists(archive_)) {
+      const fs::path made = cache / ("en_US-model." + std::to_string(getpid()) + ".tar.gz");
+      assets::makeModelArchive(assets::kSystemModel, made, "tar.gz", "en-us-model");
+      std::error_code raced;  // another process published first: use its archive
+      fs::create_hard_link(made, archive_, raced);
+      fs::remove(made);
+    }
     digest_ = assets::sha256Hex(archive_);
     size_ = assets::fileSize(archive_);
-  }
-  static void TearDownTestSuite() {
-    delete suiteScratch_;
-    suiteScratch_ = nullptr;
   }
 
   void SetUp() override {
@@ -133,7 +139,6 @@ class AssetPrepareTest : public ::testing::Test {
     EXPECT_FALSE(fs::exists(store_ / "en_US" / ".installed"));
   }
 
-  static assets::ScratchDirectory* suiteScratch_;
   static fs::path archive_;
   static std::string digest_;
   static std::uintmax_t size_;
@@ -145,7 +150,6 @@ class AssetPrepareTest : public ::testing::Test {
   assets::AssetServer server_{served_};
 };
 
-assets::ScratchDirectory* AssetPrepareTest::suiteScratch_ = nullptr;
 fs::path AssetPrepareTest::archive_;
 std::string AssetPrepareTest::digest_;
 std::uintmax_t AssetPrepareTest::size_ = 0;
