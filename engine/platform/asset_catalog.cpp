@@ -6,9 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
-
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "engine/platform/platform_error.h"
 

@@ -38,8 +38,7 @@ bool installLockIsHeld(const fs::path& lockFile) {
 
 bool installedInStore(const AssetStoreLayout& layout, const ModelParts& parts) {
   std::error_code error;
-  return fs::is_regular_file(layout.marker(), error) &&
-         holdsModelParts(layout.installed(), parts);
+  return fs::is_regular_file(layout.marker(), error) && holdsModelParts(layout.installed(), parts);
 }
 
 ModelFiles modelFilesIn(const fs::path& directory, const ModelParts& parts) {

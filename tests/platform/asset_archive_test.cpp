@@ -59,7 +59,7 @@ TEST_F(AssetArchiveTest, ExtractsEachFormatAndLayout) {
     const char* format;
     const char* top;
   } cases[] = {{"tar.gz", ""}, {"tar.gz", "en-us-5.2"}, {"tar.xz", ""}, {"tar.xz", "model"},
-               {"zip", ""}, {"zip", "en-us-5.2"}};
+               {"zip", ""},    {"zip", "en-us-5.2"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.format) + " top=" + c.top);
     const auto archive = scratch_.path() / (std::string("archive.") + c.format);

@@ -97,8 +97,7 @@ class AssetPrepareTest : public ::testing::Test {
 
   std::unique_ptr<assets::BackgroundBinary> startPrepare() const {
     return std::make_unique<assets::BackgroundBinary>(
-        std::vector<std::string>{"prepare", "--language", "en_US"}, environment(),
-        scratch_.path());
+        std::vector<std::string>{"prepare", "--language", "en_US"}, environment(), scratch_.path());
   }
 
   CatalogEntry entry() const {

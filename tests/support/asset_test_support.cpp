@@ -83,11 +83,11 @@ AssetServer::AssetServer(fs::path root) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  std::vector<std::string> args{ONDEVICE_STT_TEST_PYTHON, scriptPath("asset_server.py"),
-                                "--root", root.string(), "--log", logFile_.string()};
+  std::vector<std::string> args{
+      ONDEVICE_STT_TEST_PYTHON, scriptPath("asset_server.py"), "--root", root.string(), "--log",
+      logFile_.string()};
   auto argv = pointers(args);
-  const int spawned =
-      posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(pipeFds[1]);
   if (spawned != 0) {
@@ -143,14 +143,14 @@ void runSupportScript(const std::string& script, const std::vector<std::string>&
 
 void makeModelArchive(const fs::path& source, const fs::path& out, const std::string& format,
                       const std::string& top) {
-  runSupportScript("asset_archive.py", {"model", "--source", source.string(), "--out",
-                                        out.string(), "--format", format, "--top", top});
+  runSupportScript("asset_archive.py", {"model", "--source", source.string(), "--out", out.string(),
+                                        "--format", format, "--top", top});
 }
 
 void makeHostileArchive(const std::string& kind, const fs::path& out, const std::string& format,
                         const std::string& target) {
-  std::vector<std::string> arguments{"hostile", "--kind", kind, "--out", out.string(),
-                                     "--format", format};
+  std::vector<std::string> arguments{"hostile",    "--kind",   kind,  "--out",
+                                     out.string(), "--format", format};
   if (!target.empty()) {
     arguments.push_back("--target");
     arguments.push_back(target);
@@ -208,8 +208,8 @@ BackgroundBinary::BackgroundBinary(const std::vector<std::string>& arguments,
   auto env = environmentWith(environment);
   auto argv = pointers(args);
   auto envp = pointers(env);
-  const int spawned = posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(),
-                                  envp.data());
+  const int spawned =
+      posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     pid_ = -1;
@@ -232,8 +232,7 @@ ProcessResult BackgroundBinary::wait(std::chrono::milliseconds timeout) {
   if (result_) return *result_;
   ProcessResult result;
   int status = 0;
-  const bool ended = waitUntil(
-      [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
+  const bool ended = waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
   if (!ended) {
     result.timedOut = true;
     ::kill(pid_, SIGKILL);

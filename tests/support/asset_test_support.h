@@ -110,7 +110,9 @@ bool waitUntil(Condition condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (std::chrono::steady_clock::now() < deadline) {
     if (condition()) return true;
-    struct timespec pause{0, 1000000};
+    struct timespec pause {
+      0, 1000000
+    };
     nanosleep(&pause, nullptr);
   }
   return condition();

@@ -15,7 +15,7 @@ namespace ondevice::platform {
 // FIFOs and sockets. Nothing is ever written outside `destination`; what was extracted before a
 // refusal stays there for the caller to remove. Modes are normalised (no set-id bits).
 // Other failures throw PlatformError "<label> cannot be extracted: <libarchive's text>".
-void extractArchive(const std::filesystem::path& archive,
-                    const std::filesystem::path& destination, const std::string& label);
+void extractArchive(const std::filesystem::path& archive, const std::filesystem::path& destination,
+                    const std::string& label);
 
 }  // namespace ondevice::platform

@@ -21,8 +21,7 @@ namespace fs = std::filesystem;
 
 bool isInstalled(const AssetStoreLayout& layout, const ModelParts& parts) {
   std::error_code error;
-  return fs::is_regular_file(layout.marker(), error) &&
-         holdsModelParts(layout.installed(), parts);
+  return fs::is_regular_file(layout.marker(), error) && holdsModelParts(layout.installed(), parts);
 }
 
 // The model inside an extracted archive: its parts lie at the top, or in the archive's one
@@ -84,8 +83,7 @@ void installLocaleAssets(const AssetInstallJob& job) {
   if (digest != job.sha256) {
     removePartial(layout);
     throw PlatformError("Checksum of the downloaded assets for " + locale +
-                        " does not match the catalog: expected " + job.sha256 + ", got " +
-                        digest);
+                        " does not match the catalog: expected " + job.sha256 + ", got " + digest);
   }
 
   // 4. Extract into a staging directory inside the store (same file system, so the rename

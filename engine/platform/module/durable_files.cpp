@@ -48,8 +48,8 @@ void syncTree(const fs::path& top) {
 void writeFileDurably(const fs::path& path, const std::string& content) {
   const fs::path temporary = path.string() + ".tmp";
   {
-    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                       0644));
+    UniqueFd fd(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (!fd) failOn(temporary, "create", errno);
     size_t done = 0;
     while (done < content.size()) {

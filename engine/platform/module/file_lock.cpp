@@ -13,8 +13,7 @@ namespace ondevice::platform {
 ExclusiveFileLock::ExclusiveFileLock(const std::filesystem::path& path)
     : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644)) {
   if (!fd_) {
-    throw PlatformError("Cannot open the lock file " + path.string() + ": " +
-                        std::strerror(errno));
+    throw PlatformError("Cannot open the lock file " + path.string() + ": " + std::strerror(errno));
   }
   while (::flock(fd_.get(), LOCK_EX) != 0) {
     if (errno != EINTR) {

@@ -47,12 +47,12 @@ bool startsWithIgnoringCase(const char* text, size_t length, const char* prefix)
 struct Transfer {
   CURL* curl = nullptr;
   int fd = -1;
-  std::uint64_t resumeFrom = 0;                // bytes kept from an earlier attempt
+  std::uint64_t resumeFrom = 0;  // bytes kept from an earlier attempt
   std::optional<std::uint64_t> maximumSize;
-  std::optional<std::uint64_t> rangeStart;     // from Content-Range of the current response
+  std::optional<std::uint64_t> rangeStart;  // from Content-Range of the current response
   bool bodyStarted = false;
-  std::uint64_t base = 0;                      // file offset where this response's body goes
-  std::uint64_t received = 0;                  // body bytes of this response
+  std::uint64_t base = 0;      // file offset where this response's body goes
+  std::uint64_t received = 0;  // body bytes of this response
   // Set when a callback stopped the transfer; the description of why.
   std::string abortReason;
   bool tooLarge = false;
@@ -94,15 +94,16 @@ bool startBody(Transfer& transfer) {
   } else {
     // The whole file again: what an earlier attempt left is dropped.
     if (transfer.resumeFrom > 0 && ::ftruncate(transfer.fd, 0) != 0) {
-      transfer.abortReason = std::string("cannot truncate the partial file: ") +
-                             std::strerror(errno);
+      transfer.abortReason =
+          std::string("cannot truncate the partial file: ") + std::strerror(errno);
       return false;
     }
     transfer.base = 0;
   }
   curl_off_t announced = -1;
   curl_easy_getinfo(transfer.curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-  if (announced >= 0 && exceedsCap(transfer, transfer.base + static_cast<std::uint64_t>(announced))) {
+  if (announced >= 0 &&
+      exceedsCap(transfer, transfer.base + static_cast<std::uint64_t>(announced))) {
     transfer.tooLarge = true;
     return false;
   }
@@ -149,8 +150,8 @@ void downloadResumable(const DownloadRequest& request) {
     throw PlatformError(failure + "only http and https URLs are allowed, not " + request.url);
   }
 
-  UniqueFd fd(::open(request.partialFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
-                     0644));
+  UniqueFd fd(
+      ::open(request.partialFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
   struct stat info {};
   if (!fd || ::fstat(fd.get(), &info) != 0) {
     throw PlatformError(failure + "cannot open " + request.partialFile.string() + ": " +
