@@ -141,6 +141,16 @@ TEST_F(AssetDownloadTest, OnlyHttpAndHttpsAreSpoken) {
   }
 }
 
+TEST_F(AssetDownloadTest, CertificatesAreVerified) {
+  assets::AssetServer untrusted(served_, true);
+  auto r = request("ok");
+  r.url = untrusted.url("ok", "en_US.tar.gz");
+  const std::string failure = failureOf(r);
+  EXPECT_TRUE(failure.starts_with("Download of assets for en_US failed: ")) << failure;
+  EXPECT_NE(failure.find("certificate"), std::string::npos) << failure;
+  EXPECT_TRUE(!fs::exists(partial_) || fs::file_size(partial_) == 0);
+}
+
 TEST_F(AssetDownloadTest, TheCatalogSizeIsAHardCap) {
   auto announced = request("ok");  // Content-Length already says too much
   announced.maximumSize = content_.size() - 1;

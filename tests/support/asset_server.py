@@ -13,6 +13,9 @@ The first path component picks the behaviour, the rest names the file:
   /redirect/<file>      302 to /ok/<file>
   /redirect-ftp/<file>  302 to an ftp:// URL
 
+With --tls PEM it speaks https with the certificate and key in PEM, which no client trusts
+(asset_server_untrusted.pem is self-signed for 127.0.0.1).
+
 Prints the port on standard output once listening. Each request is logged to --log as one line
 "<path>\t<Range header or ->".
 """
@@ -21,6 +24,7 @@ import argparse
 import http.server
 import os
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -135,8 +139,13 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
     parser.add_argument("--log", required=True)
+    parser.add_argument("--tls")
     args = parser.parse_args()
     server = Server(("127.0.0.1", 0), Handler)
+    if args.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls)
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     server.root = args.root
     server.log_path = args.log
     server.log_lock = threading.Lock()

@@ -75,7 +75,7 @@ ScratchDirectory::~ScratchDirectory() {
   fs::remove_all(path_, ignored);
 }
 
-AssetServer::AssetServer(fs::path root) {
+AssetServer::AssetServer(fs::path root, bool untrustedTls) {
   logFile_ = root.string() + ".requests.log";
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -86,6 +86,11 @@ AssetServer::AssetServer(fs::path root) {
   std::vector<std::string> args{
       ONDEVICE_STT_TEST_PYTHON, scriptPath("asset_server.py"), "--root", root.string(), "--log",
       logFile_.string()};
+  if (untrustedTls) {
+    args.push_back("--tls");
+    args.push_back(scriptPath("asset_server_untrusted.pem"));
+    scheme_ = "https";
+  }
   auto argv = pointers(args);
   const int spawned = posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -115,7 +120,7 @@ AssetServer::~AssetServer() {
 }
 
 std::string AssetServer::url(const std::string& fault, const std::string& file) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/" + fault + "/" + file;
+  return scheme_ + "://127.0.0.1:" + std::to_string(port_) + "/" + fault + "/" + file;
 }
 
 std::vector<LoggedRequest> AssetServer::requests() const {

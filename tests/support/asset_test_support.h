@@ -42,10 +42,11 @@ struct LoggedRequest {
   std::string range;  // the Range header, "-" when there was none
 };
 
-// Serves the files of `root`; stopped when destroyed.
+// Serves the files of `root`; stopped when destroyed. With `untrustedTls` it speaks https with
+// a self-signed certificate that no client trusts.
 class AssetServer {
  public:
-  explicit AssetServer(std::filesystem::path root);
+  explicit AssetServer(std::filesystem::path root, bool untrustedTls = false);
   AssetServer(const AssetServer&) = delete;
   AssetServer& operator=(const AssetServer&) = delete;
   ~AssetServer();
@@ -58,6 +59,7 @@ class AssetServer {
   std::filesystem::path logFile_;
   pid_t pid_ = -1;
   int port_ = 0;
+  std::string scheme_ = "http";
 };
 
 // Runs python3 with a script of tests/support; throws std::runtime_error when it fails.
