@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 
 namespace ondevice {
 
@@ -32,13 +33,21 @@ void ObjectWriter::member(std::string_view key, double value) {
 
 }  // namespace json
 
+OutputWriteError::OutputWriteError(OutputStream stream, int error)
+    : std::runtime_error(std::string("Unable to write the result to ") +
+                         (stream == OutputStream::standardOutput ? "standard output"
+                                                                 : "standard error") +
+                         ": " + std::strerror(error)) {}
+
 void writeToStream(OutputStream stream, std::string_view bytes) {
   const int fd = stream == OutputStream::standardOutput ? STDOUT_FILENO : STDERR_FILENO;
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      return;  // a closed pipe or a full device: nothing more can reach the host
+      // A closed stream, a pipe whose reader is gone, a full device: the host never got the
+      // record, so the run has failed.
+      throw OutputWriteError(stream, errno);
     }
     bytes.remove_prefix(static_cast<size_t>(written));
   }

@@ -1,7 +1,8 @@
 #pragma once
 // writeJSON: one record as one line of compact JSON, keys in ascending order, on standard output
 // or standard error. The record is serialized completely before the first byte is written; a
-// record that cannot be serialized (a non-finite number) throws and writes nothing.
+// record that cannot be serialized (a non-finite number) throws and writes nothing, and a
+// stream that refuses the line (closed, a pipe whose reader is gone) throws too.
 //
 //   writeJSON(PrepareOutput(true, "en_US"));                      // {"language":"en_US","prepared":true}
 //   writeJSON(ErrorOutput("..."), OutputStream::standardError);
@@ -77,14 +78,18 @@ std::string serializeJSON(const Record& record) {
   return out;
 }
 
-// Writes all of `bytes` to the stream, retrying short writes; failures are not reported.
+// Raised when the stream does not take the bytes.
+class OutputWriteError : public std::runtime_error {
+ public:
+  OutputWriteError(OutputStream stream, int error);
+};
+
+// Writes all of `bytes` to the stream, retrying short writes; throws OutputWriteError.
 void writeToStream(OutputStream stream, std::string_view bytes);
 
 template <typename Record>
 void writeJSON(const Record& record, OutputStream to = OutputStream::standardOutput) {
-  const std::string text = serializeJSON(record);
-  writeToStream(to, text);
-  writeToStream(to, "\n");
+  writeToStream(to, serializeJSON(record) + "\n");  // one write for the whole line
 }
 
 }  // namespace ondevice

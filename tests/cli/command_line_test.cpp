@@ -84,7 +84,7 @@ TEST(CommandLine, ArgumentsThatAreNotUtf8StayValidJson) {
 
 TEST(CommandLine, ClosedOutputStaysAFailedWriteNotASignal) {
   // Standard output is a pipe whose reader is already gone, or a full device: the write fails,
-  // and the status stays the one of the command, never a death by SIGPIPE.
+  // which fails the run (status 1, never a death by SIGPIPE).
   const char* script =
       "import os, subprocess, sys\n"
       "r, w = os.pipe(); os.close(r)\n"
@@ -93,7 +93,7 @@ TEST(CommandLine, ClosedOutputStaysAFailedWriteNotASignal) {
       "with open('/dev/full', 'wb') as full:\n"
       "    print(subprocess.run([sys.argv[1], 'version'], stdout=full).returncode)\n";
   const auto r = testing::runProcess({"python3", "-c", script, testing::binaryPath()});
-  EXPECT_EQ(r.out, "0\n1\n0\n");
+  EXPECT_EQ(r.out, "1\n1\n1\n");
 }
 
 }  // namespace
