@@ -1,0 +1,514 @@
+// The binary against everything hostile a host, a file or the machine can hand it: malformed
+// and enormous arguments, strange paths, broken audio, closed streams and a store that cannot
+// be written. Whatever the input, a run ends on its own within a bound, with status 0 and one
+// record line on standard output, or status 1 and one error record line on standard error, and
+// nothing else on either stream.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/asset_test_support.h"
+#include "tests/support/json_check.h"
+#include "tests/support/process.h"
+
+namespace ondevice {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ProcessOptions;
+using testing::ProcessResult;
+using testing::runBinary;
+using testing::assets::ScratchDirectory;
+
+constexpr auto kBound = std::chrono::seconds(60);
+const std::string kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+const std::string kVersion = "{\"backend\":\"SpeechAnalyzer\",\"minimumMacOS\":\"26.0\"}\n";
+
+// The shape every run must have, whatever it was given.
+void expectOneRecord(const ProcessResult& r) {
+  ASSERT_FALSE(r.timedOut) << "no end within the bound";
+  ASSERT_EQ(r.signal, 0) << "killed by a signal";
+  ASSERT_TRUE(r.exitStatus == 0 || r.exitStatus == 1) << "status " << r.exitStatus;
+  if (r.exitStatus == 0) {
+    EXPECT_EQ(testing::checkRecordLine(r.out), "") << r.out;
+    EXPECT_EQ(r.err, "");
+    return;
+  }
+  EXPECT_EQ(r.out, "");
+  ASSERT_EQ(testing::checkRecordLine(r.err), "") << r.err;
+  const auto error = testing::parseJson(r.err.substr(0, r.err.size() - 1)).value;
+  ASSERT_EQ(error->members.size(), 1u) << r.err;
+  EXPECT_EQ(error->members[0].key, "error");
+  EXPECT_EQ(error->members[0].value.kind, testing::JsonValue::Kind::string);
+  EXPECT_FALSE(error->members[0].value.text.empty());
+}
+
+// The decoded text of `key` in the record of a run that has the shape above.
+std::string field(const ProcessResult& r, const std::string& key) {
+  const std::string& line = r.exitStatus == 0 ? r.out : r.err;
+  if (line.empty()) return "<nothing written>";
+  const auto parsed = testing::parseJson(line.substr(0, line.size() - 1)).value;
+  if (!parsed) return "<not JSON>";
+  const testing::JsonValue* value = parsed->find(key);
+  if (value == nullptr) return "<no " + key + ">";
+  return value->text;  // a string decoded, or a number as written
+}
+
+ProcessResult run(const std::vector<std::string>& arguments, ProcessOptions options = {}) {
+  options.timeout = kBound;
+  return runBinary(arguments, options);
+}
+
+std::string shown(const std::vector<std::string>& arguments) {
+  std::string text;
+  for (const auto& a : arguments) {
+    text += "[" + (a.size() > 60 ? a.substr(0, 60) + "...(" + std::to_string(a.size()) + ")" : a) +
+            "]";
+  }
+  return text;
+}
+
+void writeBytes(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  ASSERT_TRUE(out.good()) << path;
+}
+
+std::string readBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string randomBytes(size_t count, uint32_t seed) {
+  std::mt19937 generator(seed);
+  std::string bytes(count, '\0');
+  for (auto& b : bytes) b = static_cast<char>(generator() & 0xFF);
+  return bytes;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Arguments
+
+TEST(HostileInput, Arguments) {
+  struct Case {
+    std::vector<std::string> arguments;
+    int status;
+    std::string key;       // a field of the record to check, "" for none
+    std::string expected;  // its decoded value
+  };
+  const std::string huge(100000, 'x');  // most of what one argument may hold (128 KiB)
+  const std::string hugePath = "/nonexistent/" + std::string(100000 - 13, 'p');
+  const std::vector<Case> cases = {
+      // Bytes that are not UTF-8 reach the host as U+FFFD, one per byte.
+      {{"\xFF\xFE\x80"}, 1, "error", "Unsupported command: " + kReplacement + kReplacement +
+                                         kReplacement},
+      {{"is-available", "--language", "en\xC3(US"}, 0, "language", "en" + kReplacement + "(US"},
+      {{"prepare", "--language", "\xED\xA0\x80"}, 1, "error",
+       "Locale not supported: " + kReplacement + kReplacement + kReplacement},
+      {{huge}, 1, "error", "Unsupported command: " + huge},
+      {{"is-available", "--language", huge}, 0, "language", huge},
+      {{"transcribe", "--no-prepare", "--file", hugePath}, 1, "error",
+       "Invalid audio file: " + hugePath},
+      {{"--"}, 1, "error", "Unsupported command: --"},
+      {{"version", "--"}, 0, "backend", "SpeechAnalyzer"},
+      {{"transcribe", "--"}, 1, "error", "Missing required argument: file"},
+      {{""}, 1, "error", "Unsupported command: "},
+      {{"", "", ""}, 1, "error", "Unsupported command: "},
+      {{"is-available", "", "--language", ""}, 0, "language", ""},
+      {{"transcribe", "--file", "", "--language", ""}, 1, "error", "Locale not supported: "},
+      {{"transcribe", "--file", "", "--no-prepare"}, 1, "error", "Invalid audio file: "},
+      // "--no-prepare" followed by "" is an option, so preparation runs for en_US first.
+      {{"transcribe", "", "--", "", "--file", "", "--no-prepare", ""}, 1, "error",
+       "Invalid audio file: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(shown(c.arguments));
+    const ProcessResult r = run(c.arguments);
+    expectOneRecord(r);
+    EXPECT_EQ(r.exitStatus, c.status);
+    if (!c.key.empty()) {
+      EXPECT_EQ(field(r, c.key), c.expected);
+    }
+  }
+}
+
+TEST(HostileInput, HundredThousandArguments) {
+  std::vector<std::string> flags{"version"};
+  for (int i = 0; flags.size() < 100000; ++i) flags.push_back("--key" + std::to_string(i));
+  const ProcessResult version = run(flags);
+  expectOneRecord(version);
+  EXPECT_EQ(version.out, kVersion);
+
+  // The last of 49 999 --file options wins.
+  std::vector<std::string> files{"transcribe", "--no-prepare"};
+  for (int i = 0; files.size() < 100000; ++i) {
+    files.push_back("--file");
+    files.push_back("/nonexistent/" + std::to_string(i));
+  }
+  const ProcessResult transcribe = run(files);
+  expectOneRecord(transcribe);
+  EXPECT_EQ(field(transcribe, "error"), "Invalid audio file: /nonexistent/49998");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Paths: each names something that is not audio, so the answer is always invalidAudio with the
+// path exactly as given.
+
+TEST(HostileInput, Paths) {
+  ScratchDirectory scratch;
+  const fs::path dir = scratch.path();
+  const auto notAudio = [&](const std::string& name) {
+    writeBytes(dir / name, "this is not audio\n");
+    return (dir / name).string();
+  };
+  const std::string loop = (dir / "loop").string();
+  fs::create_symlink(dir / "loop2", dir / "loop");
+  fs::create_symlink(dir / "loop", dir / "loop2");
+  const std::string dangling = (dir / "dangling").string();
+  fs::create_symlink(dir / "nowhere", dir / "dangling");
+  const std::string fifo = (dir / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  writeBytes(dir / "-rf.wav", "not audio");
+
+  struct Case {
+    std::string path;
+    std::optional<std::string> workingDirectory;
+  };
+  const std::vector<Case> cases = {
+      {notAudio("say \"hi\" 'there'.wav"), {}},
+      {notAudio("back\\slash.wav"), {}},
+      {notAudio("new\nline.wav"), {}},
+      {notAudio("tab\tand\rreturn.wav"), {}},
+      {notAudio("caf\xC3\xA9 \xE2\x98\x95 \xF0\x9D\x84\x9E.wav"), {}},
+      {notAudio("colon:file:.wav"), {}},
+      {"-rf.wav", dir.string()},
+      {"./-rf.wav", dir.string()},
+      {loop, {}},
+      {dangling, {}},
+      {fifo, {}},
+      {"/dev/zero", {}},
+      {"/dev/urandom", {}},
+      {"/dev/null", {}},
+      {"/dev/stdin", {}},
+      {dir.string(), {}},
+      {dir.string() + "/", {}},
+      {notAudio("file.wav") + "/", {}},
+      {"/nonexistent/dir/a.wav", {}},
+      {"~/a.wav", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    ProcessOptions options;
+    options.workingDirectory = c.workingDirectory;
+    const auto started = std::chrono::steady_clock::now();
+    const ProcessResult r = run({"transcribe", "--no-prepare", "--file", c.path}, options);
+    expectOneRecord(r);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(field(r, "error"), "Invalid audio file: " + c.path);
+    // Nothing here needs reading: refusing must not wait on a writer or read a device.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+  }
+
+  // Bytes that are not UTF-8 in the path: the file is still found (refused as not audio), and
+  // the host reads U+FFFD in their place.
+  const std::string bad = notAudio("\xFF\xFE.wav");
+  const ProcessResult r = run({"transcribe", "--no-prepare", "--file", bad});
+  expectOneRecord(r);
+  EXPECT_EQ(field(r, "error"),
+            "Invalid audio file: " + dir.string() + "/" + kReplacement + kReplacement + ".wav");
+
+  // A leading "--" makes the path a key, so no file was given.
+  const ProcessResult key = run({"transcribe", "--no-prepare", "--file", "--x.wav"});
+  expectOneRecord(key);
+  EXPECT_EQ(field(key, "error"), "Missing required argument: file");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Audio
+
+struct WavHeader {
+  uint16_t format = 1;  // PCM
+  uint16_t channels = 1;
+  uint32_t sampleRate = 16000;
+  uint16_t bitsPerSample = 16;
+  std::optional<uint32_t> blockAlign;  // default channels * bits / 8
+  std::optional<uint32_t> byteRate;    // default rate * block align
+  std::optional<uint32_t> dataSize;    // default the real size
+  std::optional<uint32_t> riffSize;    // default the real size
+};
+
+std::string little(uint64_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  return out;
+}
+
+template <typename Change>
+WavHeader header(Change change) {
+  WavHeader h;
+  change(h);
+  return h;
+}
+
+std::string wav(const WavHeader& h, const std::string& data) {
+  const uint32_t block = h.blockAlign.value_or(h.channels * h.bitsPerSample / 8);
+  const uint32_t byteRate = h.byteRate.value_or(static_cast<uint32_t>(
+      static_cast<uint64_t>(h.sampleRate) * block));
+  const std::string fmt = little(h.format, 2) + little(h.channels, 2) + little(h.sampleRate, 4) +
+                          little(byteRate, 4) + little(block, 2) + little(h.bitsPerSample, 2);
+  const std::string body = "WAVEfmt " + little(fmt.size(), 4) + fmt + "data" +
+                           little(h.dataSize.value_or(data.size()), 4) + data;
+  return "RIFF" + little(h.riffSize.value_or(body.size()), 4) + body;
+}
+
+// Half a second of a quiet sine at 16 kHz, 16-bit.
+std::string toneSamples(double seconds = 0.5, int rate = 16000) {
+  std::string data;
+  const int count = static_cast<int>(seconds * rate);
+  for (int i = 0; i < count; ++i) {
+    const auto sample = static_cast<int16_t>(2000 * std::sin(i * 2 * 3.14159265 * 440 / rate));
+    data += little(static_cast<uint16_t>(sample), 2);
+  }
+  return data;
+}
+
+void ffmpeg(const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-y"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const ProcessResult r = testing::runProcess(argv);
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+}
+
+TEST(HostileInput, Audio) {
+  ScratchDirectory scratch;
+  const fs::path dir = scratch.path();
+  ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:duration=2", "-c:a", "libmp3lame",
+          (dir / "whole.mp3").string()});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc=duration=1:size=64x64:rate=5", "-an", "-c:v",
+          "mpeg4", (dir / "video-only.mp4").string()});
+  const std::string mp3 = readBytes(dir / "whole.mp3");
+  const std::string tone = toneSamples();
+  const std::string goodWav = wav(WavHeader(), tone);
+
+  struct Case {
+    std::string name;
+    std::string bytes;
+    std::optional<int> status;  // when the outcome is certain
+  };
+  const uint32_t gigabytes = 0xFFFFFFF0u;
+  const std::vector<Case> cases = {
+      {"empty.wav", "", 1},
+      {"header-cut.wav", goodWav.substr(0, 30), 1},
+      {"data-cut.wav", goodWav.substr(0, 44 + 1001), {}},  // odd: the last sample is half there
+      {"header-only.mp3", mp3.substr(0, 100), {}},
+      {"cut.mp3", mp3.substr(0, mp3.size() / 3), {}},
+      {"claims-gigabytes.wav", wav(header([&](WavHeader& h) {
+         h.dataSize = gigabytes;
+         h.riffSize = gigabytes;
+       }), tone), {}},
+      {"random.wav", randomBytes(65536, 1), {}},
+      {"random.mp3", randomBytes(65536, 2), {}},
+      {"random-after-header.wav", goodWav.substr(0, 44) + randomBytes(32000, 3), {}},
+      {"video-only.mp4", readBytes(dir / "video-only.mp4"), 1},
+      {"zero-channels.wav", wav(header([](WavHeader& h) {
+         h.channels = 0;
+         h.blockAlign = 2;
+       }), tone), 1},
+      {"thousand-channels.wav", wav(header([](WavHeader& h) { h.channels = 1000; }), tone), {}},
+      {"zero-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0; }), tone), 1},
+      {"one-hertz.wav", wav(header([](WavHeader& h) { h.sampleRate = 1; }), tone.substr(0, 20)),
+       {}},
+      {"top-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0x7FFFFFFF; }), tone), {}},
+      {"negative-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0xFFFFFFFF; }), tone),
+       {}},
+      {"zero-bits.wav", wav(header([](WavHeader& h) {
+         h.bitsPerSample = 0;
+         h.blockAlign = 2;
+       }), tone), {}},
+      {"odd-bits.wav", wav(header([](WavHeader& h) { h.bitsPerSample = 7; }), tone), {}},
+      {"zero-block.wav", wav(header([](WavHeader& h) { h.blockAlign = 0; }), tone), {}},
+      {"unknown-format.wav", wav(header([](WavHeader& h) { h.format = 0x1234; }), tone), {}},
+      {"float-nan.wav", wav(header([](WavHeader& h) {
+         h.format = 3;  // IEEE float: all-ones bytes are NaN samples
+         h.bitsPerSample = 32;
+       }), std::string(16000, '\xFF')), {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path path = dir / c.name;
+    writeBytes(path, c.bytes);
+    const ProcessResult r = run({"transcribe", "--no-prepare", "--file", path.string()});
+    expectOneRecord(r);
+    if (c.status) {
+      EXPECT_EQ(r.exitStatus, *c.status) << r.out << r.err;
+    }
+    if (r.exitStatus == 0) {
+      // Whatever was decoded lies within what the bytes can hold.
+      const double duration = std::strtod(field(r, "duration").c_str(), nullptr);
+      EXPECT_GE(duration, 0.0);
+      EXPECT_LT(duration, 600.0);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Streams
+
+enum class Sink { captured, closed, readerGone };
+
+// Runs the binary with standard output and standard error each captured into a file, closed,
+// or a pipe whose reader has gone. Standard input is closed too when asked.
+ProcessResult runWithStreams(const std::vector<std::string>& arguments, Sink out, Sink err,
+                             bool closeInput = false) {
+  ScratchDirectory scratch;
+  const fs::path outFile = scratch.path() / "out";
+  const fs::path errFile = scratch.path() / "err";
+  const auto open = [](Sink sink, const fs::path& file) {
+    if (sink == Sink::captured) return ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (sink == Sink::readerGone) {
+      int fds[2];
+      if (::pipe(fds) != 0) return -1;
+      ::close(fds[0]);
+      return fds[1];
+    }
+    return -1;
+  };
+  const int outFd = open(out, outFile);
+  const int errFd = open(err, errFile);
+  std::vector<std::string> args{testing::binaryPath()};
+  args.insert(args.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec.
+    if (closeInput) {
+      ::close(0);
+    } else {
+      const int null = ::open("/dev/null", O_RDONLY);
+      ::dup2(null, 0);
+    }
+    if (outFd >= 0) {
+      ::dup2(outFd, 1);
+    } else {
+      ::close(1);
+    }
+    if (errFd >= 0) {
+      ::dup2(errFd, 2);
+    } else {
+      ::close(2);
+    }
+    if (outFd > 2) ::close(outFd);
+    if (errFd > 2) ::close(errFd);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  if (outFd >= 0) ::close(outFd);
+  if (errFd >= 0) ::close(errFd);
+
+  ProcessResult result;
+  const auto deadline = std::chrono::steady_clock::now() + kBound;
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      result.timedOut = true;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  if (out == Sink::captured) result.out = readBytes(outFile);
+  if (err == Sink::captured) result.err = readBytes(errFile);
+  return result;
+}
+
+std::string speechFile() {
+  return "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav";
+}
+
+TEST(HostileInput, StandardOutputGone) {
+  // A result that cannot be written is a failure, reported on standard error.
+  const std::vector<std::vector<std::string>> commands = {
+      {"version"},
+      {"is-available"},
+      {"transcribe", "--no-prepare", "--file", speechFile()},
+  };
+  for (const Sink sink : {Sink::closed, Sink::readerGone}) {
+    for (const auto& command : commands) {
+      SCOPED_TRACE(shown(command) + (sink == Sink::closed ? " stdout closed" : " reader gone"));
+      const ProcessResult r = runWithStreams(command, sink, Sink::captured);
+      ASSERT_FALSE(r.timedOut);
+      EXPECT_EQ(r.signal, 0);
+      EXPECT_EQ(r.exitStatus, 1);
+      EXPECT_EQ(testing::checkRecordLine(r.err), "") << r.err;
+    }
+  }
+  // A failure is still reported where it belongs.
+  const ProcessResult failed = runWithStreams({"bogus"}, Sink::closed, Sink::captured);
+  EXPECT_EQ(failed.exitStatus, 1);
+  EXPECT_EQ(failed.err, "{\"error\":\"Unsupported command: bogus\"}\n");
+}
+
+TEST(HostileInput, StandardErrorGone) {
+  for (const Sink sink : {Sink::closed, Sink::readerGone}) {
+    SCOPED_TRACE(sink == Sink::closed ? "stderr closed" : "reader gone");
+    const ProcessResult ok = runWithStreams({"version"}, Sink::captured, sink);
+    EXPECT_EQ(ok.signal, 0);
+    EXPECT_EQ(ok.exitStatus, 0);
+    EXPECT_EQ(ok.out, kVersion);
+
+    const ProcessResult failed =
+        runWithStreams({"transcribe", "--no-prepare", "--file", "/nonexistent.wav"},
+                       Sink::captured, sink);
+    EXPECT_EQ(failed.signal, 0);
+    EXPECT_EQ(failed.exitStatus, 1);
+    EXPECT_EQ(failed.out, "");
+  }
+}
+
+TEST(HostileInput, AllStreamsClosed) {
+  // Every file the tool opens then lands on 0, 1 or 2; none of them may receive the record.
+  ScratchDirectory scratch;
+  const fs::path copy = scratch.path() / "speech.wav";
+  fs::copy_file(speechFile(), copy);
+  const std::string before = readBytes(copy);
+  for (const auto& command : std::vector<std::vector<std::string>>{
+           {"transcribe", "--no-prepare", "--file", copy.string()},
+           {"transcribe", "--file", copy.string()},
+           {"bogus"}}) {
+    SCOPED_TRACE(shown(command));
+    const ProcessResult r = runWithStreams(command, Sink::closed, Sink::closed, true);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitStatus, 1);
+  }
+  EXPECT_EQ(readBytes(copy), before);
+}
+
+}  // namespace
+}  // namespace ondevice
