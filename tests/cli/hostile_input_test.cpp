@@ -510,5 +510,140 @@ TEST(HostileInput, AllStreamsClosed) {
   EXPECT_EQ(readBytes(copy), before);
 }
 
+
+// ---------------------------------------------------------------------------------------------
+// Store: prepare against a catalog whose en_US model must be downloaded from a server of the
+// test's own, into a store that cannot take it.
+
+// A tmpfs mounted for the test's lifetime; empty when the machine does not allow mounting.
+class TemporaryMount {
+ public:
+  TemporaryMount(const fs::path& at, unsigned long flags, const std::string& options)
+      : at_(at) {
+    fs::create_directories(at);
+    mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", flags, options.c_str()) == 0;
+  }
+  TemporaryMount(const TemporaryMount&) = delete;
+  TemporaryMount& operator=(const TemporaryMount&) = delete;
+  ~TemporaryMount() {
+    if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  fs::path at_;
+  bool mounted_ = false;
+};
+
+class HostileStore : public ::testing::Test {
+ protected:
+  // A model of the three parts, with `bytes` of incompressible data in it, archived and served.
+  void serveModel(size_t bytes) {
+    const fs::path model = scratch_.path() / "model";
+    fs::create_directories(model / "en-us");
+    writeBytes(model / "en-us" / "mdef", randomBytes(bytes, 7));
+    writeBytes(model / "en-us.lm.bin", "language model");
+    writeBytes(model / "cmudict-en-us.dict", "hello HH AH L OW\n");
+    fs::create_directories(served_);
+    const fs::path archive = served_ / "en_US.tar.gz";
+    testing::assets::makeModelArchive(model, archive, "tar.gz");
+    server_.emplace(served_);
+    testing::assets::CatalogLine line;
+    line.archive = server_->url("ok", "en_US.tar.gz");
+    line.sha256 = testing::assets::sha256Hex(archive);
+    line.size = testing::assets::fileSize(archive);
+    writeBytes(catalog_, testing::assets::catalogJson({line}));
+  }
+
+  ProcessResult prepare(const fs::path& store) {
+    ProcessOptions options;
+    options.environment = {{"ONDEVICE_STT_CATALOG", catalog_.string()},
+                           {"ONDEVICE_STT_ASSETS", store.string()}};
+    return run({"prepare"}, options);
+  }
+
+  static bool installed(const fs::path& store) {
+    std::error_code ignored;
+    return fs::exists(store / "en_US" / ".installed", ignored);
+  }
+
+  ScratchDirectory scratch_;
+  fs::path served_ = scratch_.path() / "served";
+  fs::path catalog_ = scratch_.path() / "catalog.json";
+  std::optional<testing::assets::AssetServer> server_;
+};
+
+TEST_F(HostileStore, ReadOnlyStore) {
+  serveModel(1000);
+  const fs::path store = scratch_.path() / "read-only";
+  TemporaryMount mount(store, MS_RDONLY, "size=1m");
+  if (!mount.mounted()) {
+    // Without a mount, permissions make the store read-only, except for root.
+    if (::geteuid() == 0) GTEST_SKIP() << "cannot mount a read-only file system here";
+    fs::permissions(store, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  const ProcessResult r = prepare(store);
+  expectOneRecord(r);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_TRUE(fs::is_empty(store));
+  if (!mount.mounted()) fs::permissions(store, fs::perms::owner_all);
+}
+
+TEST_F(HostileStore, NearlyFullStore) {
+  // Too small for the download; then room for the download but not for its extraction.
+  for (const size_t modelBytes : {400u * 1024u, 150u * 1024u}) {
+    SCOPED_TRACE(modelBytes);
+    serveModel(modelBytes);
+    const fs::path store = scratch_.path() / ("small-" + std::to_string(modelBytes));
+    TemporaryMount mount(store, 0, "size=256k");
+    if (!mount.mounted()) GTEST_SKIP() << "cannot mount a small file system here";
+    for (int attempt = 0; attempt < 2; ++attempt) {  // the second resumes what is left
+      const ProcessResult r = prepare(store);
+      expectOneRecord(r);
+      EXPECT_EQ(r.exitStatus, 1);
+      EXPECT_FALSE(installed(store));
+    }
+    server_.reset();
+  }
+}
+
+TEST_F(HostileStore, StoreThatIsNoDirectory) {
+  serveModel(1000);
+  const fs::path file = scratch_.path() / "a-file";
+  writeBytes(file, "not a directory");
+  const fs::path strayFile = scratch_.path() / "locale-is-a-file";
+  fs::create_directories(strayFile);
+  writeBytes(strayFile / "en_US", "not a model");
+  writeBytes(strayFile / "en_US.lock", "");
+  const fs::path partialIsDirectory = scratch_.path() / "partial-is-a-directory";
+  fs::create_directories(partialIsDirectory / "en_US.partial");
+
+  // A store that cannot hold a directory fails; leftovers inside a store are the store's own
+  // to replace. Either way, installed means complete.
+  for (const fs::path& store : {file, file / "below", strayFile, partialIsDirectory}) {
+    SCOPED_TRACE(store);
+    const ProcessResult r = prepare(store);
+    expectOneRecord(r);
+    if (store.parent_path() == file || store == file) {
+      EXPECT_EQ(r.exitStatus, 1);
+    }
+    EXPECT_EQ(installed(store), r.exitStatus == 0) << r.out << r.err;
+  }
+  EXPECT_EQ(readBytes(file), "not a directory");
+}
+
+TEST(HostileInput, CatalogWithNumberOutOfRange) {
+  ScratchDirectory scratch;
+  const fs::path catalog = scratch.path() / "catalog.json";
+  writeBytes(catalog, R"({"locales": {"en_US": {"size": 1e999}}})");
+  ProcessOptions options;
+  options.environment = {{"ONDEVICE_STT_CATALOG", catalog.string()}};
+  const ProcessResult r = run({"prepare"}, options);
+  expectOneRecord(r);
+  EXPECT_EQ(r.exitStatus, 1);
+  // The platform's own description, naming the catalog.
+  EXPECT_NE(field(r, "error").find(catalog.string()), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace ondevice
