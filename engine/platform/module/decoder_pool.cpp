@@ -1,0 +1,129 @@
+#include "engine/platform/module/decoder_pool.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "engine/platform/module/audio_file.h"
+#include "engine/platform/module/pocketsphinx_decoder.h"
+#include "engine/platform/platform_error.h"
+
+namespace ondevice::platform {
+
+std::optional<TranscriptionResult> resultFor(const Utterance& utterance, const std::string& text,
+                                             int64_t firstSample, int64_t endSample) {
+  if (text.empty()) return std::nullopt;
+  const auto length = static_cast<int64_t>(utterance.samples.size());
+  int64_t first = std::clamp<int64_t>(firstSample, 0, length);
+  int64_t end = std::clamp<int64_t>(endSample, first, length);
+  if (end <= first) {  // no usable word times: the whole utterance
+    first = 0;
+    end = length;
+  }
+  TranscriptionResult result;
+  result.isFinal = true;
+  result.text = text;
+  result.range = TimeRange{MediaTime{utterance.startSample + first, kRecognitionSampleRate},
+                           MediaTime{end - first, kRecognitionSampleRate}};
+  return result;
+}
+
+DecoderPool::DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver)
+    : model_(std::move(model)),
+      maxDecoders_(std::max(1u, maxDecoders)),
+      // Each decoder busy, one utterance waiting for each, and a few finished ones waiting for
+      // an earlier one to be handed out first.
+      maxInFlight_(2 * static_cast<int64_t>(maxDecoders_) + 2),
+      deliver_(std::move(deliver)) {}
+
+DecoderPool::~DecoderPool() {
+  stop();
+  for (auto& worker : workers_) worker.join();
+}
+
+void DecoderPool::submit(Utterance utterance) {
+  std::unique_lock lock(mutex_);
+  progress_.wait(lock, [&] { return halted() || submitted_ - handedOut_ < maxInFlight_; });
+  if (failure_) std::rethrow_exception(failure_);
+  if (stopping_) throw PlatformError("The analysis was cancelled");
+  queue_.push_back(Job{submitted_++, std::move(utterance)});
+  if (idleWorkers_ == 0 && workers_.size() < maxDecoders_) {
+    workers_.emplace_back([this] { work(); });
+  } else {
+    workAvailable_.notify_one();
+  }
+}
+
+void DecoderPool::drain() {
+  std::unique_lock lock(mutex_);
+  progress_.wait(lock, [&] { return halted() || handedOut_ == submitted_; });
+  if (failure_) std::rethrow_exception(failure_);
+  if (handedOut_ != submitted_) throw PlatformError("The analysis was cancelled");
+}
+
+void DecoderPool::stop() noexcept {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    queue_.clear();
+  }
+  workAvailable_.notify_all();
+  progress_.notify_all();
+}
+
+void DecoderPool::fail(std::exception_ptr error) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!failure_) failure_ = std::move(error);
+    queue_.clear();
+  }
+  workAvailable_.notify_all();
+  progress_.notify_all();
+}
+
+void DecoderPool::complete(int64_t sequence, std::optional<TranscriptionResult> result) {
+  {
+    std::lock_guard lock(mutex_);
+    if (halted()) return;
+    finished_.emplace(sequence, std::move(result));
+    // Hand out every result whose predecessors are all out.
+    for (auto next = finished_.begin(); next != finished_.end() && next->first == handedOut_;
+         next = finished_.erase(next)) {
+      if (next->second) deliver_(std::move(*next->second));
+      ++handedOut_;
+    }
+  }
+  progress_.notify_all();
+}
+
+void DecoderPool::work() {
+  std::unique_ptr<PocketSphinxDecoder> decoder;
+  try {
+    decoder = std::make_unique<PocketSphinxDecoder>(model_);
+  } catch (...) {
+    fail(std::current_exception());
+    return;
+  }
+  while (true) {
+    Job job;
+    {
+      std::unique_lock lock(mutex_);
+      ++idleWorkers_;
+      workAvailable_.wait(lock, [&] { return halted() || !queue_.empty(); });
+      --idleWorkers_;
+      if (halted()) return;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    try {
+      const RecognisedSpeech speech = decoder->decode(job.utterance.samples);
+      complete(job.sequence,
+               resultFor(job.utterance, speech.text, speech.firstSample, speech.endSample));
+    } catch (...) {
+      fail(std::current_exception());
+      return;
+    }
+  }
+}
+
+}  // namespace ondevice::platform
