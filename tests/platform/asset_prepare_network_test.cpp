@@ -267,6 +267,23 @@ TEST_F(AssetPrepareTest, KilledDuringTheExtractionLeavesNothingInstalled) {
   expectInstalled();  // and the stale staging directory is gone
 }
 
+// What a process killed between moving the model into place and writing the marker leaves, plus
+// a staging directory of an older attempt: neither counts, and the next prepare replaces both.
+TEST_F(AssetPrepareTest, AnUnmarkedModelAndOldStagingAreReplaced) {
+  fs::create_directories(store_ / "en_US" / "en-us");
+  assets::writeText(store_ / "en_US" / "en-us.lm.bin", "half written");
+  assets::writeText(store_ / "en_US" / "cmudict-en-us.dict", "half written");
+  fs::create_directories(store_ / "en_US.staging-old1" / "en-us");
+  EXPECT_EQ(status(), AssetStatus::supported);
+
+  const auto result = prepare();
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(result.out, kPrepared);
+  EXPECT_EQ(assets::sha256Hex(store_ / "en_US" / "en-us.lm.bin"),
+            assets::sha256Hex(fs::path(assets::kSystemModel) / "en-us.lm.bin"));
+  expectInstalled();
+}
+
 TEST_F(AssetPrepareTest, DownloadFailuresLeaveTheStoreUsable) {
   const int closedPort = [] {
     assets::ScratchDirectory other;
