@@ -1,0 +1,227 @@
+// The speech module's analyzer driven directly, as the engine drives it: a consumer thread
+// reading the results while the analysis runs, exact times, and every way a session can end.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/platform/module/analyzer.h"
+#include "engine/platform/module/audio_file.h"
+#include "engine/platform/platform_error.h"
+#include "tests/support/asset_test_support.h"
+#include "tests/support/process.h"
+#include "tests/support/speech_test_support.h"
+
+namespace ondevice {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace platform;
+using testing::assets::ScratchDirectory;
+using testing::speech::Clip;
+
+ModelFiles systemModel() {
+  const std::string dir = testing::speech::kModel;
+  return ModelFiles{dir + "/en-us", dir + "/en-us.lm.bin", dir + "/cmudict-en-us.dict"};
+}
+
+SpeechTranscriberRef makeTranscriber() {
+  return std::make_shared<SpeechTranscriber>(Locale("en_US"), TranscriptionOptions{},
+                                             ReportingOptions{},
+                                             AttributeOptions{AttributeOption::audioTimeRange});
+}
+
+// What a consumer read: the results, or the failure that ended the sequence.
+struct Consumed {
+  std::vector<TranscriptionResult> results;
+  std::string failure;
+};
+
+std::future<Consumed> consume(const SpeechTranscriberRef& transcriber) {
+  return std::async(std::launch::async, [results = transcriber->results()] {
+    Consumed consumed;
+    try {
+      while (auto result = results->next()) consumed.results.push_back(std::move(*result));
+    } catch (const PlatformError& error) {
+      consumed.failure = error.what();
+    }
+    return consumed;
+  });
+}
+
+int64_t sampleCount(const std::string& path) {
+  const auto r = testing::runProcess({"soxi", "-s", path});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  return std::stoll(r.out);
+}
+
+class AnalyzerSpeech : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    clips_ = testing::speech::librivoxClips();
+    ASSERT_EQ(clips_.size(), 5u);
+  }
+  ScratchDirectory scratch_;
+  std::vector<Clip> clips_;
+};
+
+TEST_F(AnalyzerSpeech, DeliversFinalResultsInTimeOrderWhileTheConsumerReads) {
+  const fs::path joined = scratch_.path() / "joined.wav";
+  testing::speech::joinClips(clips_, 1.0, joined);
+  auto transcriber = makeTranscriber();
+  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 3);
+  auto consumer = consume(transcriber);  // reads before and during the analysis
+  auto file = openDecodedAudioFile(joined.string());
+
+  const std::optional<MediaTime> last = analyzer->analyzeSequence(*file);
+  ASSERT_TRUE(last.has_value());
+  EXPECT_EQ(*last, (MediaTime{sampleCount(joined.string()), 16000}));
+  analyzer->finalizeAndFinish(*last);
+  const Consumed consumed = consumer.get();
+
+  EXPECT_EQ(consumed.failure, "");
+  ASSERT_GE(consumed.results.size(), clips_.size());
+  int64_t previousEnd = 0;
+  for (const auto& result : consumed.results) {
+    SCOPED_TRACE(result.text);
+    EXPECT_TRUE(result.isFinal);
+    EXPECT_FALSE(result.text.empty());
+    // Exact 16 kHz sample positions, in order, inside the file.
+    EXPECT_EQ(result.range.start.timescale, 16000);
+    EXPECT_EQ(result.range.duration.timescale, 16000);
+    EXPECT_GE(result.range.start.value, previousEnd);
+    EXPECT_GT(result.range.duration.value, 0);
+    previousEnd = result.range.end().value;
+    EXPECT_LE(result.range.end().seconds(), last->seconds());
+  }
+  // Each recording starts after the pause before it; its first words lie in its own span.
+  int64_t clipStart = 0;
+  size_t next = 0;
+  for (const Clip& clip : clips_) {
+    const int64_t clipEnd = clipStart + sampleCount(clip.path);
+    ASSERT_LT(next, consumed.results.size());
+    EXPECT_GE(consumed.results[next].range.start.value, clipStart) << clip.path;
+    while (next < consumed.results.size() && consumed.results[next].range.start.value < clipEnd) {
+      ++next;
+    }
+    clipStart = clipEnd + 16000;
+  }
+  EXPECT_EQ(next, consumed.results.size());
+}
+
+TEST_F(AnalyzerSpeech, LastSampleTimeIsInTheSourceRate) {
+  const fs::path stereo = scratch_.path() / "stereo-44k.wav";
+  testing::speech::makeAudio({"sox", clips_[1].path, "-r", "44100", "-c", "2", stereo.string()});
+  auto transcriber = makeTranscriber();
+  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 1);
+  auto file = openDecodedAudioFile(stereo.string());
+  const auto last = analyzer->analyzeSequence(*file);
+  ASSERT_TRUE(last.has_value());
+  EXPECT_EQ(*last, (MediaTime{sampleCount(stereo.string()), 44100}));
+  analyzer->finalizeAndFinish(*last);
+  const auto result = transcriber->results()->next();
+  ASSERT_TRUE(result.has_value());
+  EXPECT_LE(result->range.end().seconds(), last->seconds());
+}
+
+TEST_F(AnalyzerSpeech, AFileWithoutSamplesHasNoLastSampleTime) {
+  // A WAV header that announces no data: valid, but nothing to decode.
+  const fs::path empty = scratch_.path() / "no-samples.wav";
+  testing::speech::makeAudio({"sox", "-n", "-r", "16000", "-c", "1", "-b", "16",
+                              empty.string(), "trim", "0", "0"});
+  auto transcriber = makeTranscriber();
+  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 2);
+  auto file = openDecodedAudioFile(empty.string());
+  EXPECT_EQ(analyzer->analyzeSequence(*file), std::nullopt);
+  analyzer->cancelAndFinishNow();
+  EXPECT_FALSE(transcriber->results()->next().has_value());
+}
+
+TEST_F(AnalyzerSpeech, FailuresEndTheResultsWithTheSameError) {
+  struct Case {
+    std::string name;
+    AnalyzerModel model;
+    std::string expected;  // the start of the error's description
+  };
+  const std::vector<Case> cases = {
+      {"no model", AnalyzerModel{std::nullopt, "The speech model for en_US is not installed"},
+       "The speech model for en_US is not installed"},
+      {"broken model",
+       AnalyzerModel{ModelFiles{"/nonexistent/en-us", "/nonexistent/en-us.lm.bin",
+                                "/nonexistent/cmudict-en-us.dict"},
+                     ""},
+       "Cannot load the speech model"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto transcriber = makeTranscriber();
+    auto analyzer = makeRecognitionAnalyzer(transcriber, c.model, 2);
+    auto consumer = consume(transcriber);
+    auto file = openDecodedAudioFile(clips_[0].path);
+    // A decoder loads on its worker, so its failure may surface when the audio is handed over
+    // or when the analysis is finalized; either way it is thrown and ends the results.
+    std::string thrown;
+    try {
+      if (auto last = analyzer->analyzeSequence(*file)) analyzer->finalizeAndFinish(*last);
+    } catch (const PlatformError& error) {
+      thrown = error.what();
+    }
+    EXPECT_EQ(thrown.rfind(c.expected, 0), 0u) << thrown;
+    const Consumed consumed = consumer.get();
+    EXPECT_EQ(consumed.failure, thrown);
+    EXPECT_TRUE(consumed.results.empty());
+  }
+}
+
+TEST_F(AnalyzerSpeech, AnAudioFileFromElsewhereIsRefused) {
+  class ForeignAudio final : public AudioFile {};
+  ForeignAudio foreign;
+  auto transcriber = makeTranscriber();
+  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 1);
+  EXPECT_THROW(analyzer->analyzeSequence(foreign), PlatformError);
+  EXPECT_THROW(transcriber->results()->next(), PlatformError);
+}
+
+TEST_F(AnalyzerSpeech, CancellingOrReleasingNeverLeavesTheConsumerWaiting) {
+  const fs::path joined = scratch_.path() / "joined.wav";
+  testing::speech::joinClips(clips_, 0.5, joined);
+
+  // Cancelled right after the audio is read: the sequence ends at once, with whatever was
+  // delivered before, in order.
+  {
+    auto transcriber = makeTranscriber();
+    auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 2);
+    auto consumer = consume(transcriber);
+    auto file = openDecodedAudioFile(joined.string());
+    ASSERT_TRUE(analyzer->analyzeSequence(*file).has_value());
+    analyzer->cancelAndFinishNow();
+    ASSERT_EQ(consumer.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    const Consumed consumed = consumer.get();
+    EXPECT_EQ(consumed.failure, "");
+    for (size_t i = 1; i < consumed.results.size(); ++i) {
+      EXPECT_LT(consumed.results[i - 1].range.start.value, consumed.results[i].range.start.value);
+    }
+  }
+  // Released without finishing, with the consumer parked in next(): the release joins the
+  // decoders and the consumer learns the session is gone instead of waiting for ever.
+  {
+    auto transcriber = makeTranscriber();
+    auto consumer = consume(transcriber);
+    {
+      auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 2);
+      auto file = openDecodedAudioFile(joined.string());
+      ASSERT_TRUE(analyzer->analyzeSequence(*file).has_value());
+    }
+    ASSERT_EQ(consumer.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_NE(consumer.get().failure, "");
+  }
+}
+
+}  // namespace
+}  // namespace ondevice

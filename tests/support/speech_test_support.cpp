@@ -1,0 +1,117 @@
+#include "tests/support/speech_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+
+#include "tests/support/json_check.h"
+#include "tests/support/process.h"
+
+namespace ondevice::testing::speech {
+
+std::vector<Clip> librivoxClips() {
+  // Lines read "<s> he was not an ill disposed young man </s> (name)".
+  std::ifstream transcription(std::string(kLibrivox) + "/transcription");
+  const std::regex line(R"(<s> (.*) </s> \((.*)\))");
+  std::vector<Clip> clips;
+  for (std::string text; std::getline(transcription, text);) {
+    std::smatch match;
+    if (std::regex_search(text, match, line)) {
+      clips.push_back(Clip{std::string(kLibrivox) + "/" + match[2].str() + ".wav", match[1]});
+    }
+  }
+  std::sort(clips.begin(), clips.end(),
+            [](const Clip& a, const Clip& b) { return a.path < b.path; });
+  return clips;
+}
+
+std::vector<std::string> words(std::string_view text) {
+  std::vector<std::string> result;
+  std::string word;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '\'') {
+      word.push_back(static_cast<char>(std::tolower(byte)));
+    } else if (!word.empty()) {
+      result.push_back(std::move(word));
+      word.clear();
+    }
+  }
+  if (!word.empty()) result.push_back(std::move(word));
+  return result;
+}
+
+size_t wordErrors(std::string_view reference, std::string_view hypothesis) {
+  const auto said = words(reference);
+  const auto heard = words(hypothesis);
+  std::vector<size_t> row(heard.size() + 1);
+  for (size_t j = 0; j <= heard.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= said.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= heard.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1,
+                         diagonal + (said[i - 1] == heard[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[heard.size()];
+}
+
+std::optional<Transcription> readTranscription(const std::string& out) {
+  if (out.empty() || out.back() != '\n') return std::nullopt;
+  const auto parsed = parseJson(std::string_view(out).substr(0, out.size() - 1), true);
+  if (!parsed.value || parsed.value->kind != JsonValue::Kind::object) return std::nullopt;
+  const JsonValue& record = *parsed.value;
+  const auto* language = record.find("language");
+  const auto* result = record.find("result");
+  const auto* duration = record.find("duration");
+  const auto* isAborted = record.find("isAborted");
+  const auto* segments = record.find("segments");
+  if (!language || !result || !duration || !isAborted || !segments ||
+      segments->kind != JsonValue::Kind::array || record.members.size() != 5) {
+    return std::nullopt;
+  }
+  Transcription transcription{language->text, result->text, duration->number,
+                              isAborted->boolean, {}};
+  for (const JsonValue& item : segments->items) {
+    const auto* t0 = item.find("t0");
+    const auto* t1 = item.find("t1");
+    const auto* text = item.find("text");
+    if (!t0 || !t1 || !text || item.members.size() != 3) return std::nullopt;
+    transcription.segments.push_back(Segment{t0->number, t1->number, text->text});
+  }
+  return transcription;
+}
+
+void makeAudio(const std::vector<std::string>& argv) {
+  const ProcessResult r = runProcess(argv);
+  ASSERT_EQ(r.exitStatus, 0) << argv.front() << ": " << r.err;
+}
+
+void joinClips(const std::vector<Clip>& clips, double pause, const std::filesystem::path& out) {
+  const std::string silence = out.string() + ".pause.wav";
+  makeAudio({"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", silence, "trim", "0",
+             std::to_string(pause)});
+  std::vector<std::string> argv{"sox"};
+  for (size_t i = 0; i < clips.size(); ++i) {
+    if (i > 0) argv.push_back(silence);
+    argv.push_back(clips[i].path);
+  }
+  argv.push_back(out.string());
+  makeAudio(argv);
+  std::filesystem::remove(silence);
+}
+
+double soxDuration(const std::filesystem::path& file) {
+  const ProcessResult r = runProcess({"soxi", "-D", file.string()});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  return std::strtod(r.out.c_str(), nullptr);
+}
+
+}  // namespace ondevice::testing::speech

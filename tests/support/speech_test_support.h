@@ -1,0 +1,58 @@
+#pragma once
+// Helpers of the speech tests: the LibriVox recordings of pocketsphinx-testdata with their
+// reference texts, word error counting, audio made at test time with ffmpeg and sox, and the
+// transcription record read back from the binary's standard output.
+//
+//   auto clips = librivoxClips();
+//   auto record = readTranscription(runBinary({"transcribe", "--file", clips[0].path}).out);
+//   size_t errors = wordErrors(clips[0].reference, record->result);
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ondevice::testing::speech {
+
+inline constexpr const char* kLibrivox = "/usr/share/pocketsphinx/test/data/librivox";
+inline constexpr const char* kModel = "/usr/share/pocketsphinx/model/en-us";
+
+struct Clip {
+  std::string path;       // a 16 kHz mono WAV
+  std::string reference;  // what is said, lower case
+};
+
+// The five recordings, in the order of their names.
+std::vector<Clip> librivoxClips();
+
+// Lower-case words, punctuation other than apostrophes dropped.
+std::vector<std::string> words(std::string_view text);
+// Word-level edit distance between what was said and what was recognised.
+size_t wordErrors(std::string_view reference, std::string_view hypothesis);
+
+struct Segment {
+  double t0 = 0;  // milliseconds
+  double t1 = 0;
+  std::string text;
+};
+
+struct Transcription {
+  std::string language;
+  std::string result;
+  double duration = 0;  // seconds
+  bool isAborted = true;
+  std::vector<Segment> segments;
+};
+
+// The record of a successful transcribe run; none when `out` is not one.
+std::optional<Transcription> readTranscription(const std::string& out);
+
+// Runs a tool (ffmpeg, sox) and fails the current test when it fails.
+void makeAudio(const std::vector<std::string>& argv);
+// `clips` joined with `pause` seconds of silence between them, into `out` (16 kHz mono WAV).
+void joinClips(const std::vector<Clip>& clips, double pause, const std::filesystem::path& out);
+// Samples over rate, as soxi reads the file's header.
+double soxDuration(const std::filesystem::path& file);
+
+}  // namespace ondevice::testing::speech
