@@ -89,7 +89,9 @@ void writeToStream(OutputStream stream, std::string_view bytes);
 
 template <typename Record>
 void writeJSON(const Record& record, OutputStream to = OutputStream::standardOutput) {
-  writeToStream(to, serializeJSON(record) + "\n");  // one write for the whole line
+  const std::string text = serializeJSON(record);
+  writeToStream(to, text);
+  writeToStream(to, "\n");  // the line feed as a write of its own, after the whole record
 }
 
 }  // namespace ondevice
