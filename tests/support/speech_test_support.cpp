@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 
 #include "tests/support/json_check.h"
 #include "tests/support/process.h"
@@ -16,13 +15,19 @@ namespace ondevice::testing::speech {
 std::vector<Clip> librivoxClips() {
   // Lines read "<s> he was not an ill disposed young man </s> (name)".
   std::ifstream transcription(std::string(kLibrivox) + "/transcription");
-  const std::regex line(R"(<s> (.*) </s> \((.*)\))");
   std::vector<Clip> clips;
-  for (std::string text; std::getline(transcription, text);) {
-    std::smatch match;
-    if (std::regex_search(text, match, line)) {
-      clips.push_back(Clip{std::string(kLibrivox) + "/" + match[2].str() + ".wav", match[1]});
+  for (std::string line; std::getline(transcription, line);) {
+    const size_t textStart = line.find("<s> ");
+    const size_t textEnd = line.find(" </s> (");
+    const size_t nameEnd = line.rfind(')');
+    if (textStart == std::string::npos || textEnd == std::string::npos ||
+        nameEnd == std::string::npos || nameEnd < textEnd) {
+      continue;
     }
+    const size_t nameStart = textEnd + 7;
+    clips.push_back(Clip{std::string(kLibrivox) + "/" +
+                             line.substr(nameStart, nameEnd - nameStart) + ".wav",
+                         line.substr(textStart + 4, textEnd - textStart - 4)});
   }
   std::sort(clips.begin(), clips.end(),
             [](const Clip& a, const Clip& b) { return a.path < b.path; });
