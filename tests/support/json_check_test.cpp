@@ -1,0 +1,54 @@
+// The strict JSON reader that the hostile-input tests and the fuzzers trust: it must refuse
+// what a host's parser would choke on, or their checks could not fail.
+
+#include "tests/support/json_check.h"
+
+#include <gtest/gtest.h>
+
+namespace ondevice::testing {
+namespace {
+
+TEST(JsonCheck, RecordLines) {
+  struct Case {
+    std::string stream;
+    bool accepted;
+  };
+  const std::vector<Case> cases = {
+      {"{\"error\":\"a \\\"b\\\" \\/ \\u00e9 \\ud834\\udd1e\"}\n", true},
+      {"{\"a\":[1,-0,2.5e-3,{\"b\":null}],\"c\":true}\n", true},
+      {"{}\n", true},
+      {"", false},
+      {"{\"a\":1}", false},                  // no line feed
+      {"{\"a\":1}\n\n", false},              // two lines
+      {"{\"a\":1}\n{\"a\":1}\n", false},     // two records
+      {"{\"a\": 1}\n", false},               // not compact
+      {"{\"b\":1,\"a\":2}\n", false},        // keys out of order
+      {"{\"a\":1,\"a\":2}\n", false},        // repeated key
+      {"[1]\n", false},                      // not an object
+      {"{\"a\":\"\x01\"}\n", false},         // raw control character
+      {"{\"a\":\"\xFF\"}\n", false},         // not UTF-8
+      {"{\"a\":\"\xED\xA0\x80\"}\n", false}, // an encoded surrogate
+      {"{\"a\":\"\\ud834\"}\n", false},      // a lone surrogate escape
+      {"{\"a\":\"\\x41\"}\n", false},        // unknown escape
+      {"{\"a\":01}\n", false},               // leading zero
+      {"{\"a\":1.}\n", false},
+      {"{\"a\":NaN}\n", false},
+      {"{\"a\":tru}\n", false},
+      {"{\"a\":1,}\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stream);
+    EXPECT_EQ(checkRecordLine(c.stream).empty(), c.accepted) << checkRecordLine(c.stream);
+  }
+}
+
+TEST(JsonCheck, DecodesWhatItReads) {
+  const auto parsed = parseJson(R"({"t":"\u00e9\ud834\udd1e\n","n":-1.5e2,"l":[true,null]})");
+  ASSERT_TRUE(parsed.value) << parsed.error;
+  EXPECT_EQ(parsed.value->find("t")->text, "\xC3\xA9\xF0\x9D\x84\x9E\n");
+  EXPECT_EQ(parsed.value->find("n")->number, -150.0);
+  EXPECT_EQ(parsed.value->find("l")->items.size(), 2u);
+}
+
+}  // namespace
+}  // namespace ondevice::testing
