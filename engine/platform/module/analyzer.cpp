@@ -21,7 +21,7 @@
 namespace ondevice::platform {
 namespace {
 
-// What one decoder with the en-us model holds (measured: about 95 MB resident), and what all
+// What one decoder with the en-us model holds (measured: about 100 MB resident), and what all
 // decoders together may take: at most a quarter of the memory, and never more than 1 GiB.
 constexpr uint64_t kBytesPerDecoder = 110ull << 20;
 constexpr uint64_t kDecoderBudgetCap = 1ull << 30;

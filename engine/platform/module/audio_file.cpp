@@ -23,6 +23,10 @@ namespace {
 
 using namespace ffmpeg;
 
+// Broken frames in a row that are skipped; past them the audio ends there, so that a decoder
+// stuck on bad data cannot keep the read going.
+constexpr int kMostBrokenFrames = 64;
+
 void silenceFFmpeg() {
   static std::once_flag once;
   std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
@@ -69,6 +73,8 @@ struct DecodedAudioFile::Stream {
   std::vector<int16_t> held;  // converted samples not yet handed out
   bool demuxerDone = false;
   bool finished = false;
+  int brokenFrames = 0;  // in a row
+  bool packetPending = false;  // read, but the decoder had no room for it yet
 
   ~Stream() { av_channel_layout_uninit(&resamplerLayout); }
 
@@ -162,18 +168,25 @@ struct DecodedAudioFile::Stream {
   // Feeds the decoder the next packet of our stream; at the end of the input, drains it.
   void feedDecoder() {
     while (true) {
-      const int result = av_read_frame(format.get(), packet.get());
-      // A truncated or damaged tail ends the audio where it breaks, as a player would.
-      if (result == AVERROR_EOF || result == AVERROR_INVALIDDATA) {
-        demuxerDone = true;
-        avcodec_send_packet(codec.get(), nullptr);
-        return;
+      if (!packetPending) {
+        const int result = av_read_frame(format.get(), packet.get());
+        // A truncated or damaged tail ends the audio where it breaks, as a player would.
+        if (result == AVERROR_EOF || result == AVERROR_INVALIDDATA) {
+          demuxerDone = true;
+          avcodec_send_packet(codec.get(), nullptr);
+          return;
+        }
+        if (result < 0) throw PlatformError("Cannot read " + path + ": " + errorText(result));
+        if (packet->stream_index != streamIndex) {
+          av_packet_unref(packet.get());
+          continue;
+        }
       }
-      if (result < 0) throw PlatformError("Cannot read " + path + ": " + errorText(result));
-      const bool ours = packet->stream_index == streamIndex;
-      const int sent = ours ? avcodec_send_packet(codec.get(), packet.get()) : 0;
+      const int sent = avcodec_send_packet(codec.get(), packet.get());
+      packetPending = sent == AVERROR(EAGAIN);  // offered again once frames are taken out
+      if (packetPending) return;
       av_packet_unref(packet.get());
-      if (!ours || sent == AVERROR_INVALIDDATA) continue;  // skip a corrupt packet
+      if (sent == AVERROR_INVALIDDATA) continue;  // skip a corrupt packet
       if (sent < 0) throw PlatformError("Cannot decode " + path + ": " + errorText(sent));
       return;
     }
@@ -185,18 +198,20 @@ struct DecodedAudioFile::Stream {
       if (finished) return false;
       const int result = avcodec_receive_frame(codec.get(), frame.get());
       if (result == 0) {
+        brokenFrames = 0;
         take(*frame);
         av_frame_unref(frame.get());
         handOut(chunk);
-      } else if (result == AVERROR(EAGAIN)) {
+      } else if (result == AVERROR(EAGAIN) && !demuxerDone) {
         feedDecoder();
-      } else if (result == AVERROR_EOF) {
+      } else if (result == AVERROR_INVALIDDATA && ++brokenFrames <= kMostBrokenFrames) {
+        continue;  // the decoder dropped what it could not reconstruct; the next may be fine
+      } else if (result == AVERROR_EOF || result == AVERROR(EAGAIN) ||
+                 result == AVERROR_INVALIDDATA) {
         flushResampler();
         handOut(chunk);
         held.clear();
         finished = true;
-      } else if (result == AVERROR_INVALIDDATA) {
-        continue;  // a frame the decoder could not reconstruct; the next one may be fine
       } else {
         throw PlatformError("Cannot decode " + path + ": " + errorText(result));
       }
