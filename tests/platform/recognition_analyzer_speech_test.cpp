@@ -133,8 +133,8 @@ TEST_F(AnalyzerSpeech, LastSampleTimeIsInTheSourceRate) {
 TEST_F(AnalyzerSpeech, AFileWithoutSamplesHasNoLastSampleTime) {
   // A WAV header that announces no data: valid, but nothing to decode.
   const fs::path empty = scratch_.path() / "no-samples.wav";
-  testing::speech::makeAudio({"sox", "-n", "-r", "16000", "-c", "1", "-b", "16",
-                              empty.string(), "trim", "0", "0"});
+  testing::speech::makeAudio(
+      {"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", empty.string(), "trim", "0", "0"});
   auto transcriber = makeTranscriber();
   auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 2);
   auto file = openDecodedAudioFile(empty.string());

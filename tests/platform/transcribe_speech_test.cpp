@@ -130,8 +130,8 @@ TEST(TranscribeSpeech, EveryCommonFormatGivesTheSameWords) {
 TEST(TranscribeSpeech, SilenceAndSteadyNoiseGiveNoSegment) {
   ScratchDirectory scratch;
   const fs::path silence = scratch.path() / "silence.wav";
-  makeAudio({"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", silence.string(), "trim", "0",
-             "3.5"});
+  makeAudio(
+      {"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", silence.string(), "trim", "0", "3.5"});
   const ProcessResult r = runBinary({"transcribe", "--file", silence.string()});
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(r.out,
@@ -153,8 +153,8 @@ TEST(TranscribeSpeech, FilesThatAreNotAudioAreInvalid) {
   ScratchDirectory scratch;
   const fs::path dir = scratch.path();
   const Clip clip = testing::speech::librivoxClips().at(1);
-  makeAudio({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-             "testsrc=size=64x64", "-frames:v", "1", (dir / "image.png").string()});
+  makeAudio({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=64x64",
+             "-frames:v", "1", (dir / "image.png").string()});
   makeAudio({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip.path, "-c:a", "aac",
              (dir / "whole.m4a").string()});
   const auto write = [&](const std::string& name, const std::string& bytes) {

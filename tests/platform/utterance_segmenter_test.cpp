@@ -1,14 +1,14 @@
 // The segmenter that decides where utterances start and end: the cuts depend on the samples
 // alone, never on how they arrive, and no utterance grows without bound.
 
+#include "engine/platform/module/utterance_segmenter.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
-
-#include "engine/platform/module/utterance_segmenter.h"
 
 namespace ondevice {
 namespace {

@@ -25,9 +25,9 @@ std::vector<Clip> librivoxClips() {
       continue;
     }
     const size_t nameStart = textEnd + 7;
-    clips.push_back(Clip{std::string(kLibrivox) + "/" +
-                             line.substr(nameStart, nameEnd - nameStart) + ".wav",
-                         line.substr(textStart + 4, textEnd - textStart - 4)});
+    clips.push_back(
+        Clip{std::string(kLibrivox) + "/" + line.substr(nameStart, nameEnd - nameStart) + ".wav",
+             line.substr(textStart + 4, textEnd - textStart - 4)});
   }
   std::sort(clips.begin(), clips.end(),
             [](const Clip& a, const Clip& b) { return a.path < b.path; });
@@ -60,8 +60,8 @@ size_t wordErrors(std::string_view reference, std::string_view hypothesis) {
     row[0] = i;
     for (size_t j = 1; j <= heard.size(); ++j) {
       const size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1,
-                         diagonal + (said[i - 1] == heard[j - 1] ? 0 : 1)});
+      row[j] =
+          std::min({row[j] + 1, row[j - 1] + 1, diagonal + (said[i - 1] == heard[j - 1] ? 0 : 1)});
       diagonal = above;
     }
   }
@@ -82,8 +82,8 @@ std::optional<Transcription> readTranscription(const std::string& out) {
       segments->kind != JsonValue::Kind::array || record.members.size() != 5) {
     return std::nullopt;
   }
-  Transcription transcription{language->text, result->text, duration->number,
-                              isAborted->boolean, {}};
+  Transcription transcription{
+      language->text, result->text, duration->number, isAborted->boolean, {}};
   for (const JsonValue& item : segments->items) {
     const auto* t0 = item.find("t0");
     const auto* t1 = item.find("t1");

@@ -42,9 +42,8 @@ unsigned threadsWithinMemoryBudget() {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long pageSize = ::sysconf(_SC_PAGESIZE);
   if (pages <= 0 || pageSize <= 0) return 1;
-  const uint64_t budget =
-      std::min(static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) / 4,
-               kDecoderBudgetCap);
+  const uint64_t budget = std::min(
+      static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) / 4, kDecoderBudgetCap);
   return static_cast<unsigned>(std::max<uint64_t>(1, budget / kBytesPerDecoder));
 }
 

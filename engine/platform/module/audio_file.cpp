@@ -73,7 +73,7 @@ struct DecodedAudioFile::Stream {
   std::vector<int16_t> held;  // converted samples not yet handed out
   bool demuxerDone = false;
   bool finished = false;
-  int brokenFrames = 0;  // in a row
+  int brokenFrames = 0;        // in a row
   bool packetPending = false;  // read, but the decoder had no room for it yet
 
   ~Stream() { av_channel_layout_uninit(&resamplerLayout); }

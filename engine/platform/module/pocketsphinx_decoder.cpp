@@ -1,14 +1,14 @@
 #include "engine/platform/module/pocketsphinx_decoder.h"
 
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+
 #include <cstdio>
 #include <mutex>
 #include <string_view>
 #include <utility>
 
 #include "engine/platform/platform_error.h"
-
-#include <pocketsphinx.h>
-#include <sphinxbase/err.h>
 
 namespace ondevice::platform {
 namespace {
@@ -27,8 +27,8 @@ constexpr int kSamplesPerFrame = 160;  // the model's 100 frames per second at 1
 // Silence removal inside the front end is off: our segmenter has already cut at silences, and
 // frame numbers must stay times within the utterance.
 constexpr std::pair<const char*, const char*> kSearchSettings[] = {
-    {"-fwdflat", "no"},  {"-bestpath", "no"},      {"-topn", "2"},
-    {"-wbeam", "1e-20"}, {"-maxhmmpf", "10000"},   {"-remove_silence", "no"},
+    {"-fwdflat", "no"},  {"-bestpath", "no"},    {"-topn", "2"},
+    {"-wbeam", "1e-20"}, {"-maxhmmpf", "10000"}, {"-remove_silence", "no"},
 };
 
 struct DecoderFree {
@@ -85,8 +85,8 @@ struct PocketSphinxDecoder::Handles {
 PocketSphinxDecoder::PocketSphinxDecoder(const ModelFiles& model)
     : handles_(std::make_unique<Handles>()) {
   silenceRecogniser();
-  std::vector<std::string> arguments = {"-hmm",  model.acousticModel, "-lm",
-                                        model.languageModel, "-dict", model.dictionary};
+  std::vector<std::string> arguments = {"-hmm",  model.acousticModel, "-lm", model.languageModel,
+                                        "-dict", model.dictionary};
   for (const auto& [name, value] : kSearchSettings) {
     arguments.emplace_back(name);
     arguments.emplace_back(value);

@@ -21,9 +21,9 @@
 namespace ondevice::platform {
 
 struct RecognisedSpeech {
-  std::string text;        // words joined by one space; fillers and silence removed
-  int64_t firstSample = 0; // where the first word starts, relative to the utterance (16 kHz)
-  int64_t endSample = 0;   // where the last word ends
+  std::string text;         // words joined by one space; fillers and silence removed
+  int64_t firstSample = 0;  // where the first word starts, relative to the utterance (16 kHz)
+  int64_t endSample = 0;    // where the last word ends
 };
 
 // Switches the recogniser's own logging off for the process; idempotent and thread-safe.

@@ -68,8 +68,8 @@ void UtteranceSegmenter::onFrame(const Sink& sink) {
   const int64_t current = framesSeen_ - 1;
   const double level = levels_.back();
   const double background = backgroundDb(level);
-  const bool speech = level > background + settings_.speechAboveFloorDb &&
-                      level > settings_.quietestSpeechDb;
+  const bool speech =
+      level > background + settings_.speechAboveFloorDb && level > settings_.quietestSpeechDb;
 
   const auto window = static_cast<size_t>(settings_.startWindowFrames);
   const size_t slot = static_cast<size_t>(current) % window;
@@ -89,8 +89,8 @@ void UtteranceSegmenter::onFrame(const Sink& sink) {
         }
       }
       inSpeech_ = true;
-      utteranceStartFrame_ = std::max({firstSpeech - settings_.leadFrames, previousEndFrame_,
-                                       bufferStartFrame_});
+      utteranceStartFrame_ =
+          std::max({firstSpeech - settings_.leadFrames, previousEndFrame_, bufferStartFrame_});
       lastSpeechFrame_ = current;
     } else {
       dropBefore(std::max(previousEndFrame_,

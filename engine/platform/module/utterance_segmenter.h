@@ -35,8 +35,8 @@ struct SegmenterSettings {
   int trailFrames = 25;            // kept after the last speech frame
   int softMaxFrames = 1500;        // past this, a shorter pause ends the utterance
   int softEndSilenceFrames = 15;
-  int hardMaxFrames = 2500;        // never longer than this: cut at the quietest frame
-  int hardCutSearchFrames = 500;   // looked for within the utterance's last frames
+  int hardMaxFrames = 2500;       // never longer than this: cut at the quietest frame
+  int hardCutSearchFrames = 500;  // looked for within the utterance's last frames
 };
 
 class UtteranceSegmenter {
