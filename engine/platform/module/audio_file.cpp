@@ -46,10 +46,21 @@ void requireRegularFile(const std::string& path) {
   if (status.st_size == 0) fail(path, "the file is empty");
 }
 
+// Far above any audio format's rate (768 kHz is the highest in use). The resampler's cost grows
+// with the rate: a few hundred bytes of WAV claiming 1 GHz would make it take a gigabyte of
+// memory and seconds of work before producing one sample.
+constexpr int kHighestSampleRate = 1000000;
+
+struct IOContextCloser {
+  void operator()(AVIOContext* context) const noexcept { avio_closep(&context); }
+};
+using IOContext = std::unique_ptr<AVIOContext, IOContextCloser>;
+
 }  // namespace
 
 struct DecodedAudioFile::Stream {
   std::string path;
+  IOContext io;  // outlives `format`, which reads through it
   FormatContext format;
   CodecContext codec;
   int streamIndex = -1;
@@ -146,6 +157,10 @@ struct DecodedAudioFile::Stream {
 
   void take(const AVFrame& decoded) {
     if (decoded.nb_samples <= 0 || decoded.sample_rate <= 0) return;
+    if (decoded.sample_rate > kHighestSampleRate) {
+      throw PlatformError("Cannot convert the audio of " + path + ": a sample rate of " +
+                          std::to_string(decoded.sample_rate) + " Hz is not audio");
+    }
     if (!resamplerFits(decoded)) {
       flushResampler();
       makeResampler(decoded);
@@ -241,15 +256,24 @@ std::unique_ptr<AudioFile> openDecodedAudioFile(const std::string& path) {
   stream->path = path;
   if (!stream->packet || !stream->frame) fail(path, "out of memory");
 
-  // The "file:" prefix keeps a colon in the name from selecting a protocol, and the whitelist
-  // keeps playlists and references inside the file from reaching anything but local files.
-  AVDictionary* rawOptions = nullptr;
-  av_dict_set(&rawOptions, "protocol_whitelist", "file", 0);
-  std::unique_ptr<AVDictionary, DictionaryFreer> options(rawOptions);
-  AVFormatContext* rawFormat = nullptr;
+  // The file is opened here, not by the demuxer, and the demuxer may open no protocol at all:
+  // playlists, concatenation lists and references inside containers name other files, which an
+  // audio file never needs, and a FIFO named there would block the tool, a device named there
+  // feed it forever. The "file:" prefix keeps a colon in the name from selecting a protocol.
   const std::string url = "file:" + path;
+  AVIOContext* rawIO = nullptr;
+  int result = avio_open2(&rawIO, url.c_str(), AVIO_FLAG_READ, nullptr, nullptr);
+  if (result < 0) fail(path, errorText(result));
+  stream->io.reset(rawIO);
+
+  AVFormatContext* rawFormat = avformat_alloc_context();
+  if (rawFormat == nullptr) fail(path, "out of memory");
+  rawFormat->pb = stream->io.get();
+  AVDictionary* rawOptions = nullptr;
+  av_dict_set(&rawOptions, "protocol_whitelist", "none", 0);  // matches no protocol
+  std::unique_ptr<AVDictionary, DictionaryFreer> options(rawOptions);
   AVDictionary* optionsIn = options.release();
-  int result = avformat_open_input(&rawFormat, url.c_str(), nullptr, &optionsIn);
+  result = avformat_open_input(&rawFormat, url.c_str(), nullptr, &optionsIn);
   options.reset(optionsIn);
   if (result < 0) fail(path, errorText(result));  // FFmpeg frees the context on failure
   stream->format.reset(rawFormat);
@@ -271,6 +295,10 @@ std::unique_ptr<AudioFile> openDecodedAudioFile(const std::string& path) {
   const AVCodecParameters* parameters = stream->format->streams[stream->streamIndex]->codecpar;
   if (parameters->sample_rate <= 0 || parameters->ch_layout.nb_channels <= 0) {
     fail(path, "its audio stream has no sample rate or no channels");
+  }
+  if (parameters->sample_rate > kHighestSampleRate) {
+    fail(path,
+         "its sample rate of " + std::to_string(parameters->sample_rate) + " Hz is not audio");
   }
   stream->codec.reset(avcodec_alloc_context3(decoder));
   if (!stream->codec) fail(path, "out of memory");
