@@ -5,13 +5,12 @@
 // nothing else on either stream.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
@@ -80,8 +79,8 @@ ProcessResult run(const std::vector<std::string>& arguments, ProcessOptions opti
 std::string shown(const std::vector<std::string>& arguments) {
   std::string text;
   for (const auto& a : arguments) {
-    text += "[" + (a.size() > 60 ? a.substr(0, 60) + "...(" + std::to_string(a.size()) + ")" : a) +
-            "]";
+    text +=
+        "[" + (a.size() > 60 ? a.substr(0, 60) + "...(" + std::to_string(a.size()) + ")" : a) + "]";
   }
   return text;
 }
@@ -106,6 +105,10 @@ std::string randomBytes(size_t count, uint32_t seed) {
   return bytes;
 }
 
+std::string speechFile() {
+  return "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav";
+}
+
 // ---------------------------------------------------------------------------------------------
 // Arguments
 
@@ -120,14 +123,20 @@ TEST(HostileInput, Arguments) {
   const std::string hugePath = "/nonexistent/" + std::string(100000 - 13, 'p');
   const std::vector<Case> cases = {
       // Bytes that are not UTF-8 reach the host as U+FFFD, one per byte.
-      {{"\xFF\xFE\x80"}, 1, "error", "Unsupported command: " + kReplacement + kReplacement +
-                                         kReplacement},
+      {{"\xFF\xFE\x80"},
+       1,
+       "error",
+       "Unsupported command: " + kReplacement + kReplacement + kReplacement},
       {{"is-available", "--language", "en\xC3(US"}, 0, "language", "en" + kReplacement + "(US"},
-      {{"prepare", "--language", "\xED\xA0\x80"}, 1, "error",
+      {{"prepare", "--language", "\xED\xA0\x80"},
+       1,
+       "error",
        "Locale not supported: " + kReplacement + kReplacement + kReplacement},
       {{huge}, 1, "error", "Unsupported command: " + huge},
       {{"is-available", "--language", huge}, 0, "language", huge},
-      {{"transcribe", "--no-prepare", "--file", hugePath}, 1, "error",
+      {{"transcribe", "--no-prepare", "--file", hugePath},
+       1,
+       "error",
        "Invalid audio file: " + hugePath},
       {{"--"}, 1, "error", "Unsupported command: --"},
       {{"version", "--"}, 0, "backend", "SpeechAnalyzer"},
@@ -138,7 +147,9 @@ TEST(HostileInput, Arguments) {
       {{"transcribe", "--file", "", "--language", ""}, 1, "error", "Locale not supported: "},
       {{"transcribe", "--file", "", "--no-prepare"}, 1, "error", "Invalid audio file: "},
       // "--no-prepare" followed by "" is an option, so preparation runs for en_US first.
-      {{"transcribe", "", "--", "", "--file", "", "--no-prepare", ""}, 1, "error",
+      {{"transcribe", "", "--", "", "--file", "", "--no-prepare", ""},
+       1,
+       "error",
        "Invalid audio file: "},
   };
   for (const auto& c : cases) {
@@ -272,8 +283,8 @@ WavHeader header(Change change) {
 
 std::string wav(const WavHeader& h, const std::string& data) {
   const uint32_t block = h.blockAlign.value_or(h.channels * h.bitsPerSample / 8);
-  const uint32_t byteRate = h.byteRate.value_or(static_cast<uint32_t>(
-      static_cast<uint64_t>(h.sampleRate) * block));
+  const uint32_t byteRate =
+      h.byteRate.value_or(static_cast<uint32_t>(static_cast<uint64_t>(h.sampleRate) * block));
   const std::string fmt = little(h.format, 2) + little(h.channels, 2) + little(h.sampleRate, 4) +
                           little(byteRate, 4) + little(block, 2) + little(h.bitsPerSample, 2);
   const std::string body = "WAVEfmt " + little(fmt.size(), 4) + fmt + "data" +
@@ -304,8 +315,8 @@ TEST(HostileInput, Audio) {
   const fs::path dir = scratch.path();
   ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:duration=2", "-c:a", "libmp3lame",
           (dir / "whole.mp3").string()});
-  ffmpeg({"-f", "lavfi", "-i", "testsrc=duration=1:size=64x64:rate=5", "-an", "-c:v",
-          "mpeg4", (dir / "video-only.mp4").string()});
+  ffmpeg({"-f", "lavfi", "-i", "testsrc=duration=1:size=64x64:rate=5", "-an", "-c:v", "mpeg4",
+          (dir / "video-only.mp4").string()});
   const std::string mp3 = readBytes(dir / "whole.mp3");
   const std::string tone = toneSamples();
   const std::string goodWav = wav(WavHeader(), tone);
@@ -313,7 +324,7 @@ TEST(HostileInput, Audio) {
   struct Case {
     std::string name;
     std::string bytes;
-    std::optional<int> status;  // when the outcome is certain
+    std::optional<int> status;  // when the outcome is certain; 1 means refused as not audio
   };
   const uint32_t gigabytes = 0xFFFFFFF0u;
   const std::vector<Case> cases = {
@@ -322,45 +333,75 @@ TEST(HostileInput, Audio) {
       {"data-cut.wav", goodWav.substr(0, 44 + 1001), {}},  // odd: the last sample is half there
       {"header-only.mp3", mp3.substr(0, 100), {}},
       {"cut.mp3", mp3.substr(0, mp3.size() / 3), {}},
-      {"claims-gigabytes.wav", wav(header([&](WavHeader& h) {
-         h.dataSize = gigabytes;
-         h.riffSize = gigabytes;
-       }), tone), {}},
+      {"claims-gigabytes.wav",
+       wav(header([&](WavHeader& h) {
+             h.dataSize = gigabytes;
+             h.riffSize = gigabytes;
+           }),
+           tone),
+       {}},
       {"random.wav", randomBytes(65536, 1), {}},
       {"random.mp3", randomBytes(65536, 2), {}},
       {"random-after-header.wav", goodWav.substr(0, 44) + randomBytes(32000, 3), {}},
       {"video-only.mp4", readBytes(dir / "video-only.mp4"), 1},
-      {"zero-channels.wav", wav(header([](WavHeader& h) {
-         h.channels = 0;
-         h.blockAlign = 2;
-       }), tone), 1},
+      {"zero-channels.wav",
+       wav(header([](WavHeader& h) {
+             h.channels = 0;
+             h.blockAlign = 2;
+           }),
+           tone),
+       1},
       {"thousand-channels.wav", wav(header([](WavHeader& h) { h.channels = 1000; }), tone), {}},
       {"zero-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0; }), tone), 1},
-      {"one-hertz.wav", wav(header([](WavHeader& h) { h.sampleRate = 1; }), tone.substr(0, 20)),
+      {"one-hertz.wav",
+       wav(header([](WavHeader& h) { h.sampleRate = 1; }), tone.substr(0, 20)),
        {}},
-      {"top-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0x7FFFFFFF; }), tone), {}},
-      {"negative-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0xFFFFFFFF; }), tone),
+      // A sample rate no audio has is refused when the file is opened, before the resampler
+      // would spend a gigabyte and seconds on it.
+      {"top-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0x7FFFFFFF; }), tone), 1},
+      {"gigahertz.wav", wav(header([](WavHeader& h) { h.sampleRate = 1077944064; }), tone), 1},
+      {"gigahertz-8-bit.wav",
+       wav(header([](WavHeader& h) {
+             h.sampleRate = 1077944064;
+             h.bitsPerSample = 8;
+           }),
+           tone.substr(0, 500)),
+       1},
+      {"hundred-megahertz.wav", wav(header([](WavHeader& h) { h.sampleRate = 100000007; }), tone),
+       1},
+      {"negative-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0xFFFFFFFF; }), tone), 1},
+      {"zero-bits.wav",
+       wav(header([](WavHeader& h) {
+             h.bitsPerSample = 0;
+             h.blockAlign = 2;
+           }),
+           tone),
        {}},
-      {"zero-bits.wav", wav(header([](WavHeader& h) {
-         h.bitsPerSample = 0;
-         h.blockAlign = 2;
-       }), tone), {}},
       {"odd-bits.wav", wav(header([](WavHeader& h) { h.bitsPerSample = 7; }), tone), {}},
       {"zero-block.wav", wav(header([](WavHeader& h) { h.blockAlign = 0; }), tone), {}},
       {"unknown-format.wav", wav(header([](WavHeader& h) { h.format = 0x1234; }), tone), {}},
-      {"float-nan.wav", wav(header([](WavHeader& h) {
-         h.format = 3;  // IEEE float: all-ones bytes are NaN samples
-         h.bitsPerSample = 32;
-       }), std::string(16000, '\xFF')), {}},
+      {"float-nan.wav",
+       wav(header([](WavHeader& h) {
+             h.format = 3;  // IEEE float: all-ones bytes are NaN samples
+             h.bitsPerSample = 32;
+           }),
+           std::string(16000, '\xFF')),
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const fs::path path = dir / c.name;
     writeBytes(path, c.bytes);
+    const auto started = std::chrono::steady_clock::now();
     const ProcessResult r = run({"transcribe", "--no-prepare", "--file", path.string()});
     expectOneRecord(r);
     if (c.status) {
       EXPECT_EQ(r.exitStatus, *c.status) << r.out << r.err;
+    }
+    if (c.status == 1) {
+      // Refused as not audio, at once.
+      EXPECT_EQ(field(r, "error"), "Invalid audio file: " + path.string());
+      EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     }
     if (r.exitStatus == 0) {
       // Whatever was decoded lies within what the bytes can hold.
@@ -368,6 +409,36 @@ TEST(HostileInput, Audio) {
       EXPECT_GE(duration, 0.0);
       EXPECT_LT(duration, 600.0);
     }
+  }
+}
+
+TEST(HostileInput, FilesThatNameOtherFiles) {
+  // Playlists and concatenation lists make a demuxer open the files they name. An audio file is
+  // its own bytes: what it names is never opened, so a FIFO without writer behind it cannot
+  // block the tool and a device behind it cannot feed it forever.
+  ScratchDirectory scratch;
+  const fs::path dir = scratch.path();
+  ASSERT_EQ(::mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
+  fs::create_symlink("/dev/urandom", dir / "noise.wav");
+  writeBytes(dir / "speech.wav", readBytes(speechFile()));
+  const std::string hls = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"fifo.m3u8", hls + "fifo.wav\n#EXT-X-ENDLIST\n"},
+      {"fifo-playlist.wav", hls + "fifo.wav\n#EXT-X-ENDLIST\n"},
+      {"noise.m3u8", hls + "noise.wav\n#EXT-X-ENDLIST\n"},
+      {"speech.m3u8", hls + "speech.wav\n#EXT-X-ENDLIST\n"},
+      {"fifo.ffconcat", "ffconcat version 1.0\nfile fifo.wav\n"},
+      {"speech.ffconcat", "ffconcat version 1.0\nfile speech.wav\n"},
+  };
+  for (const auto& [name, text] : cases) {
+    SCOPED_TRACE(name);
+    writeBytes(dir / name, text);
+    ProcessOptions options;
+    options.timeout = std::chrono::seconds(20);
+    const ProcessResult r = testing::runBinary(
+        {"transcribe", "--no-prepare", "--file", (dir / name).string()}, options);
+    expectOneRecord(r);
+    EXPECT_EQ(field(r, "error"), "Invalid audio file: " + (dir / name).string());
   }
 }
 
@@ -447,10 +518,6 @@ ProcessResult runWithStreams(const std::vector<std::string>& arguments, Sink out
   return result;
 }
 
-std::string speechFile() {
-  return "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0870.wav";
-}
-
 TEST(HostileInput, StandardOutputGone) {
   // A result that cannot be written is a failure, reported on standard error.
   const std::vector<std::vector<std::string>> commands = {
@@ -482,9 +549,8 @@ TEST(HostileInput, StandardErrorGone) {
     EXPECT_EQ(ok.exitStatus, 0);
     EXPECT_EQ(ok.out, kVersion);
 
-    const ProcessResult failed =
-        runWithStreams({"transcribe", "--no-prepare", "--file", "/nonexistent.wav"},
-                       Sink::captured, sink);
+    const ProcessResult failed = runWithStreams(
+        {"transcribe", "--no-prepare", "--file", "/nonexistent.wav"}, Sink::captured, sink);
     EXPECT_EQ(failed.signal, 0);
     EXPECT_EQ(failed.exitStatus, 1);
     EXPECT_EQ(failed.out, "");
@@ -510,7 +576,6 @@ TEST(HostileInput, AllStreamsClosed) {
   EXPECT_EQ(readBytes(copy), before);
 }
 
-
 // ---------------------------------------------------------------------------------------------
 // Store: prepare against a catalog whose en_US model must be downloaded from a server of the
 // test's own, into a store that cannot take it.
@@ -518,8 +583,7 @@ TEST(HostileInput, AllStreamsClosed) {
 // A tmpfs mounted for the test's lifetime; empty when the machine does not allow mounting.
 class TemporaryMount {
  public:
-  TemporaryMount(const fs::path& at, unsigned long flags, const std::string& options)
-      : at_(at) {
+  TemporaryMount(const fs::path& at, unsigned long flags, const std::string& options) : at_(at) {
     fs::create_directories(at);
     mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", flags, options.c_str()) == 0;
   }

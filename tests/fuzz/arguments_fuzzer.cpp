@@ -64,7 +64,8 @@ ondevice::testing::Script scriptFrom(uint8_t choice) {
   // A few results with text that needs escaping and trimming; analysis and finalization never
   // fail here, since a failure leaves the collector thread parked for the rest of the process.
   script.results = {
-      TranscriptionResult{true, " hello \"world\"\n", TimeRange{MediaTime{0, 16000}, MediaTime{8000, 16000}}},
+      TranscriptionResult{true, " hello \"world\"\n",
+                          TimeRange{MediaTime{0, 16000}, MediaTime{8000, 16000}}},
       TranscriptionResult{false, "volatile", TimeRange{MediaTime{8000, 16000}, MediaTime{1, 1}}},
       TranscriptionResult{true, "caf\xC3\xA9 \xFF", TimeRange{MediaTime{3, 2}, MediaTime{1, 4}}},
   };

@@ -18,8 +18,8 @@ namespace {
 bool safeIdentifier(const std::string& identifier) {
   if (identifier.empty()) return false;
   for (const char c : identifier) {
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-          c == '_' || c == '-')) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+          c == '-')) {
       return false;
     }
   }
@@ -57,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(!entry.system || entry.system->starts_with("/"), *entry.system);
       FUZZ_CHECK(!entry.archive || lowerHex64(entry.sha256), entry.sha256);
       FUZZ_CHECK(entry.sha256.empty() || lowerHex64(entry.sha256), entry.sha256);
-      for (const auto* part : {&entry.model.acoustic, &entry.model.language,
-                               &entry.model.dictionary}) {
+      for (const auto* part :
+           {&entry.model.acoustic, &entry.model.language, &entry.model.dictionary}) {
         FUZZ_CHECK(insideModelDirectory(*part), *part);
       }
     }

@@ -9,13 +9,13 @@
 #include <filesystem>
 #include <string>
 
-#define FUZZ_CHECK(condition, what)                                                         \
-  do {                                                                                      \
-    if (!(condition)) {                                                                     \
-      std::fprintf(stderr, "fuzz check failed: %s (%s) at %s:%d\n", #condition,             \
-                   std::string(what).c_str(), __FILE__, __LINE__);                          \
-      std::abort();                                                                         \
-    }                                                                                       \
+#define FUZZ_CHECK(condition, what)                                             \
+  do {                                                                          \
+    if (!(condition)) {                                                         \
+      std::fprintf(stderr, "fuzz check failed: %s (%s) at %s:%d\n", #condition, \
+                   std::string(what).c_str(), __FILE__, __LINE__);              \
+      std::abort();                                                             \
+    }                                                                           \
   } while (false)
 
 namespace ondevice::fuzz {

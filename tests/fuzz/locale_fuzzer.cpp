@@ -63,9 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto parts = ondevice::platform::parseLocaleIdentifier(text);
   if (!parts) return 0;
 
-  FUZZ_CHECK((parts->language.size() == 2 || parts->language.size() == 3) &&
-                 lowerLetters(parts->language),
-             parts->language);
+  FUZZ_CHECK(
+      (parts->language.size() == 2 || parts->language.size() == 3) && lowerLetters(parts->language),
+      parts->language);
   FUZZ_CHECK(parts->script.empty() ||
                  (parts->script.size() == 4 && upperLetters(parts->script.substr(0, 1)) &&
                   lowerLetters(parts->script.substr(1))),

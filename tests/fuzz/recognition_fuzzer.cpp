@@ -53,15 +53,14 @@ void decodeAndCheck(const Utterance& utterance) {
   const auto length = static_cast<int64_t>(utterance.samples.size());
   if (speech.text.empty()) return;
   FUZZ_CHECK(speech.firstSample >= 0 && speech.firstSample <= speech.endSample, speech.text);
-  const auto result = ondevice::platform::resultFor(utterance, speech.text, speech.firstSample,
-                                                    speech.endSample);
+  const auto result =
+      ondevice::platform::resultFor(utterance, speech.text, speech.firstSample, speech.endSample);
   FUZZ_CHECK(result.has_value() && result->isFinal && result->text == speech.text, speech.text);
   const int64_t start = result->range.start.value;
   const int64_t end = result->range.end().value;
   FUZZ_CHECK(result->range.start.timescale == 16000 && result->range.end().timescale == 16000,
              "timescale");
-  FUZZ_CHECK(start >= utterance.startSample && start < end &&
-                 end <= utterance.startSample + length,
+  FUZZ_CHECK(start >= utterance.startSample && start < end && end <= utterance.startSample + length,
              "a result outside its utterance");
 }
 

@@ -23,8 +23,8 @@ struct JsonValue {
 
   Kind kind = Kind::null;
   bool boolean = false;
-  double number = 0;   // for numbers, read with strtod
-  std::string text;    // a string's decoded UTF-8, or a number's text as written
+  double number = 0;  // for numbers, read with strtod
+  std::string text;   // a string's decoded UTF-8, or a number's text as written
   std::vector<JsonValue> items;
   std::vector<JsonMember> members;  // in written order
 

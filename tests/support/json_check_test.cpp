@@ -18,19 +18,19 @@ TEST(JsonCheck, RecordLines) {
       {"{\"a\":[1,-0,2.5e-3,{\"b\":null}],\"c\":true}\n", true},
       {"{}\n", true},
       {"", false},
-      {"{\"a\":1}", false},                  // no line feed
-      {"{\"a\":1}\n\n", false},              // two lines
-      {"{\"a\":1}\n{\"a\":1}\n", false},     // two records
-      {"{\"a\": 1}\n", false},               // not compact
-      {"{\"b\":1,\"a\":2}\n", false},        // keys out of order
-      {"{\"a\":1,\"a\":2}\n", false},        // repeated key
-      {"[1]\n", false},                      // not an object
-      {"{\"a\":\"\x01\"}\n", false},         // raw control character
-      {"{\"a\":\"\xFF\"}\n", false},         // not UTF-8
-      {"{\"a\":\"\xED\xA0\x80\"}\n", false}, // an encoded surrogate
-      {"{\"a\":\"\\ud834\"}\n", false},      // a lone surrogate escape
-      {"{\"a\":\"\\x41\"}\n", false},        // unknown escape
-      {"{\"a\":01}\n", false},               // leading zero
+      {"{\"a\":1}", false},                   // no line feed
+      {"{\"a\":1}\n\n", false},               // two lines
+      {"{\"a\":1}\n{\"a\":1}\n", false},      // two records
+      {"{\"a\": 1}\n", false},                // not compact
+      {"{\"b\":1,\"a\":2}\n", false},         // keys out of order
+      {"{\"a\":1,\"a\":2}\n", false},         // repeated key
+      {"[1]\n", false},                       // not an object
+      {"{\"a\":\"\x01\"}\n", false},          // raw control character
+      {"{\"a\":\"\xFF\"}\n", false},          // not UTF-8
+      {"{\"a\":\"\xED\xA0\x80\"}\n", false},  // an encoded surrogate
+      {"{\"a\":\"\\ud834\"}\n", false},       // a lone surrogate escape
+      {"{\"a\":\"\\x41\"}\n", false},         // unknown escape
+      {"{\"a\":01}\n", false},                // leading zero
       {"{\"a\":1.}\n", false},
       {"{\"a\":NaN}\n", false},
       {"{\"a\":tru}\n", false},
