@@ -1,16 +1,18 @@
 // Audio files of arbitrary bytes: written to a file (the first byte picks its extension, which
 // FFmpeg's probing weighs), opened, decoded to the end and cut into utterances, as the analyzer
-// does before recognition. Recognition itself is left out: loading a decoder takes longer than
-// a thousand runs of everything else.
+// does before recognition (tests/fuzz/recognition_fuzzer.cpp does the recognition). Beside the
+// file lie a FIFO and a device that playlists may name.
 //
 // Checked: opening either succeeds or throws PlatformError; decoding either reaches the end or
 // throws PlatformError; the last sample time is none or a positive count at a positive rate,
 // and the 16 kHz samples handed out never reach past it; utterances lie in order inside them.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -42,6 +44,15 @@ void writeFile(const std::string& path, const uint8_t* data, size_t size) {
 }
 
 }  // namespace
+
+// Files a playlist or concatenation list among the inputs may name: opening either would hang
+// the run (a FIFO without writer) or feed it forever (a device), which libFuzzer reports.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  const auto& scratch = ondevice::fuzz::scratchDirectory();
+  FUZZ_CHECK(::mkfifo((scratch / "fifo.wav").c_str(), 0600) == 0, "mkfifo");
+  std::filesystem::create_symlink("/dev/urandom", scratch / "noise.wav");
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
