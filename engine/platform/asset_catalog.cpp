@@ -1,6 +1,7 @@
 #include "engine/platform/asset_catalog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -152,8 +153,16 @@ AssetCatalog AssetCatalog::load() {
   const char* path = std::getenv("ONDEVICE_STT_CATALOG");
   if (path == nullptr || *path == '\0') return builtIn();
 
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  // Without waiting for a writer: a FIFO or a device is refused below, never read.
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) fail(path, std::string("cannot be read (") + std::strerror(errno) + ")");
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    const int error = S_ISDIR(status.st_mode) ? EISDIR : 0;
+    ::close(fd);
+    fail(path, error != 0 ? std::string("cannot be read (") + std::strerror(error) + ")"
+                          : std::string("it is not a regular file"));
+  }
   std::string text;
   char buffer[65536];
   for (;;) {
