@@ -696,6 +696,25 @@ TEST_F(HostileStore, StoreThatIsNoDirectory) {
   EXPECT_EQ(readBytes(file), "not a directory");
 }
 
+TEST(HostileInput, CatalogThatIsNoFile) {
+  // The platform's catalog setting naming a FIFO without writer, an endless device or a
+  // directory: a clear error naming it, at once, never a wait or a read without end.
+  ScratchDirectory scratch;
+  const fs::path fifo = scratch.path() / "catalog.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& catalog :
+       {fifo.string(), std::string("/dev/zero"), scratch.path().string()}) {
+    SCOPED_TRACE(catalog);
+    ProcessOptions options;
+    options.environment = {{"ONDEVICE_STT_CATALOG", catalog}};
+    options.timeout = std::chrono::seconds(20);
+    const ProcessResult r = runBinary({"prepare"}, options);
+    expectOneRecord(r);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(field(r, "error").find(catalog), std::string::npos) << r.err;
+  }
+}
+
 TEST(HostileInput, CatalogWithNumberOutOfRange) {
   ScratchDirectory scratch;
   const fs::path catalog = scratch.path() / "catalog.json";
