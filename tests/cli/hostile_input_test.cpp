@@ -696,6 +696,20 @@ TEST_F(HostileStore, StoreThatIsNoDirectory) {
   EXPECT_EQ(readBytes(file), "not a directory");
 }
 
+TEST(HostileInput, EmptyEnvironment) {
+  // A host may start the tool with no environment at all; the installed US English model is
+  // then still found, through the account's home directory.
+  ProcessOptions options;
+  options.unsetEnvironment = {"HOME", "XDG_DATA_HOME", "ONDEVICE_STT_ASSETS",
+                              "ONDEVICE_STT_CATALOG"};
+  const ProcessResult prepared = run({"prepare"}, options);
+  expectOneRecord(prepared);
+  EXPECT_EQ(prepared.out, "{\"language\":\"en_US\",\"prepared\":true}\n");
+  const ProcessResult transcribed = run({"transcribe", "--file", speechFile()}, options);
+  expectOneRecord(transcribed);
+  EXPECT_EQ(transcribed.exitStatus, 0);
+}
+
 TEST(HostileInput, CatalogThatIsNoFile) {
   // The platform's catalog setting naming a FIFO without writer, an endless device or a
   // directory: a clear error naming it, at once, never a wait or a read without end.
