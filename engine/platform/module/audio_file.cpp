@@ -15,6 +15,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
+#include <libavutil/mem.h>
 #include <libavutil/opt.h>
 }
 
@@ -30,6 +31,14 @@ constexpr int kMostBrokenFrames = 64;
 void silenceFFmpeg() {
   static std::once_flag once;
   std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+// FFmpeg sizes some buffers from lengths in the file's headers: a 120-byte WAV whose INFO chunk
+// claims 1.6 GB made the demuxer allocate and zero that much before failing. No block that audio
+// needs comes near this, so a larger request fails and the file is refused.
+void limitFFmpegAllocations() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_max_alloc(256 * 1024 * 1024); });
 }
 
 [[noreturn]] void fail(const std::string& path, const std::string& why) {
@@ -250,6 +259,7 @@ const std::string& DecodedAudioFile::path() const { return stream_->path; }
 
 std::unique_ptr<AudioFile> openDecodedAudioFile(const std::string& path) {
   silenceFFmpeg();
+  limitFFmpegAllocations();
   requireRegularFile(path);
 
   auto stream = std::make_unique<DecodedAudioFile::Stream>();
