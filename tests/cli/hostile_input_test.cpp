@@ -340,6 +340,11 @@ TEST(HostileInput, Audio) {
            }),
            tone),
        {}},
+      // An INFO chunk that claims 1.6 GB: the demuxer must not allocate what it claims.
+      {"info-claims-gigabytes.wav",
+       goodWav.substr(0, 36) + "LIST" + little(0xA0000001u, 4) + "INFOISFT" +
+           little(1677733944u, 4) + "Lavf" + goodWav.substr(36),
+       1},
       {"random.wav", randomBytes(65536, 1), {}},
       {"random.mp3", randomBytes(65536, 2), {}},
       {"random-after-header.wav", goodWav.substr(0, 44) + randomBytes(32000, 3), {}},
