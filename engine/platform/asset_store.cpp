@@ -93,11 +93,11 @@ AssetStore AssetStore::fromEnvironment() {
 }
 
 AssetStatus AssetStore::status(const CatalogEntry& entry) const {
-  const AssetStoreLayout layout{root_, entry.identifier};
-  if (installedInStore(layout, entry.model)) return AssetStatus::installed;
-  if (entry.system && holdsModelParts(*entry.system, entry.model)) return AssetStatus::installed;
+  if (installedModel(entry)) return AssetStatus::installed;
   if (!entry.archive) return AssetStatus::unsupported;
-  if (installLockIsHeld(layout.lock())) return AssetStatus::downloading;
+  if (installLockIsHeld(AssetStoreLayout{root_, entry.identifier}.lock())) {
+    return AssetStatus::downloading;
+  }
   return AssetStatus::supported;
 }
 
