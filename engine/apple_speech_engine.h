@@ -2,7 +2,7 @@
 // The speech engine: resolves languages, answers availability, prepares model assets and
 // transcribes files, all against the speech platform it is handed. A namespace of operations
 // with no state of its own; each operation releases every platform object it made before it
-// returns or throws.
+// returns or throws. Every operation is defined in apple_speech_engine.cpp.
 //
 //   RealSpeechPlatform platform;
 //   auto record = AppleSpeechEngine::transcribe(platform, FileURL::fileURLWithPath("talk.wav"),

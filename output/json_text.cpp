@@ -1,35 +1,10 @@
 #include "output/json_text.h"
 
 #include <charconv>
-#include <cstdint>
+
+#include "base/utf8.h"
 
 namespace ondevice::json {
-namespace {
-
-// Length of the well-formed UTF-8 sequence at the start of `s`, or 0 when it is not one
-// (overlong forms, surrogates and code points past U+10FFFF included).
-size_t validSequenceLength(std::string_view s) {
-  const auto byte = [&](size_t i) { return static_cast<uint8_t>(s[i]); };
-  const auto continuation = [&](size_t i) { return i < s.size() && (byte(i) & 0xC0) == 0x80; };
-  const uint8_t lead = byte(0);
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return continuation(1) ? 2 : 0;
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    if (!continuation(1) || !continuation(2)) return 0;
-    if (lead == 0xE0 && byte(1) < 0xA0) return 0;  // overlong
-    if (lead == 0xED && byte(1) > 0x9F) return 0;  // surrogate
-    return 3;
-  }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
-    if (lead == 0xF0 && byte(1) < 0x90) return 0;  // overlong
-    if (lead == 0xF4 && byte(1) > 0x8F) return 0;  // past U+10FFFF
-    return 4;
-  }
-  return 0;
-}
-
-}  // namespace
 
 void appendString(std::string& out, std::string_view text) {
   static constexpr char hex[] = "0123456789abcdef";
@@ -38,13 +13,12 @@ void appendString(std::string& out, std::string_view text) {
   while (i < text.size()) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
-      const size_t length = validSequenceLength(text.substr(i));
-      if (length == 0) {
+      if (const auto decoded = decodeUtf8(text.substr(i))) {
+        out.append(text.substr(i, decoded->length));
+        i += decoded->length;
+      } else {
         out.append("\xEF\xBF\xBD");  // U+FFFD
         ++i;
-      } else {
-        out.append(text.substr(i, length));
-        i += length;
       }
       continue;
     }

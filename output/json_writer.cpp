@@ -3,9 +3,10 @@
 #include <unistd.h>
 
 #include <cassert>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
+
+#include "base/system_error.h"
+#include "base/write_all.h"
 
 namespace ondevice {
 
@@ -34,23 +35,16 @@ void ObjectWriter::member(std::string_view key, double value) {
 }  // namespace json
 
 OutputWriteError::OutputWriteError(OutputStream stream, int error)
-    : std::runtime_error(std::string("Unable to write the result to ") +
-                         (stream == OutputStream::standardOutput ? "standard output"
-                                                                 : "standard error") +
-                         ": " + std::strerror(error)) {}
+    : std::runtime_error(describeSystemError(
+          std::string("Unable to write the result to ") +
+              (stream == OutputStream::standardOutput ? "standard output" : "standard error"),
+          error)) {}
 
 void writeToStream(OutputStream stream, std::string_view bytes) {
   const int fd = stream == OutputStream::standardOutput ? STDOUT_FILENO : STDERR_FILENO;
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      // A closed stream, a pipe whose reader is gone, a full device: the host never got the
-      // record, so the run has failed.
-      throw OutputWriteError(stream, errno);
-    }
-    bytes.remove_prefix(static_cast<size_t>(written));
-  }
+  // A closed stream, a pipe whose reader is gone, a full device: the host never got the
+  // record, so the run has failed.
+  if (const int error = writeAll(fd, bytes); error != 0) throw OutputWriteError(stream, error);
 }
 
 }  // namespace ondevice

@@ -6,10 +6,11 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "base/system_error.h"
+#include "base/unique_fd.h"
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
@@ -153,31 +154,28 @@ AssetCatalog AssetCatalog::load() {
   const char* path = std::getenv("ONDEVICE_STT_CATALOG");
   if (path == nullptr || *path == '\0') return builtIn();
 
+  const auto unreadable = [&](int error) {
+    fail(path, "cannot be read (" + errnoText(error) + ")");
+  };
   // Without waiting for a writer: a FIFO or a device is refused below, never read.
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) fail(path, std::string("cannot be read (") + std::strerror(errno) + ")");
+  const UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd) unreadable(errno);
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    const int error = S_ISDIR(status.st_mode) ? EISDIR : 0;
-    ::close(fd);
-    fail(path, error != 0 ? std::string("cannot be read (") + std::strerror(error) + ")"
-                          : std::string("it is not a regular file"));
-  }
+  if (::fstat(fd.get(), &status) != 0) unreadable(errno);
+  if (S_ISDIR(status.st_mode)) unreadable(EISDIR);
+  if (!S_ISREG(status.st_mode)) fail(path, "it is not a regular file");
   std::string text;
   char buffer[65536];
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n > 0) {
       text.append(buffer, static_cast<size_t>(n));
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
-      const int error = errno;
-      ::close(fd);
-      fail(path, std::string("cannot be read (") + std::strerror(error) + ")");
+      unreadable(errno);
     }
   }
-  ::close(fd);
   return parse(text, path);
 }
 

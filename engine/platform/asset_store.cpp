@@ -10,6 +10,7 @@
 #include <system_error>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "engine/platform/asset_store_layout.h"
 #include "engine/platform/platform_error.h"
 
@@ -39,20 +40,13 @@ std::optional<fs::path> accountHome() {
 // non-blocking lock so that two status checks never mistake each other for an install, and
 // opens the lock file only if it already exists, so that a status check creates nothing.
 bool installLockIsHeld(const fs::path& lockFile) {
-  const int fd = ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
+  const UniqueFd fd(::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd) return false;
   int result = 0;
   do {
-    result = ::flock(fd, LOCK_SH | LOCK_NB);
+    result = ::flock(fd.get(), LOCK_SH | LOCK_NB);
   } while (result != 0 && errno == EINTR);
-  const bool held = result != 0 && errno == EWOULDBLOCK;
-  ::close(fd);  // also drops the shared lock, if it was granted
-  return held;
-}
-
-bool installedInStore(const AssetStoreLayout& layout, const ModelParts& parts) {
-  std::error_code error;
-  return fs::is_regular_file(layout.marker(), error) && holdsModelParts(layout.installed(), parts);
+  return result != 0 && errno == EWOULDBLOCK;  // closing drops the shared lock, if granted
 }
 
 ModelFiles modelFilesIn(const fs::path& directory, const ModelParts& parts) {
@@ -104,7 +98,7 @@ AssetStatus AssetStore::status(const CatalogEntry& entry) const {
 std::optional<ModelFiles> AssetStore::installedModel(const CatalogEntry& entry) const {
   const AssetStoreLayout layout{root_, entry.identifier};
   // A model installed into the store was asked for explicitly, so it wins over the system's.
-  if (installedInStore(layout, entry.model)) return modelFilesIn(layout.installed(), entry.model);
+  if (isInstalledInStore(layout, entry.model)) return modelFilesIn(layout.installed(), entry.model);
   if (entry.system && holdsModelParts(*entry.system, entry.model)) {
     return modelFilesIn(*entry.system, entry.model);
   }

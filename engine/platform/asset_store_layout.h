@@ -36,4 +36,12 @@ inline bool holdsModelParts(const std::filesystem::path& directory, const ModelP
          std::filesystem::is_regular_file(directory / parts.dictionary, error);
 }
 
+// Whether the locale's model is installed in the store: marked, and its parts in place. The one
+// answer to that question, for the status check and the installer alike. Never throws.
+inline bool isInstalledInStore(const AssetStoreLayout& layout, const ModelParts& parts) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(layout.marker(), error) &&
+         holdsModelParts(layout.installed(), parts);
+}
+
 }  // namespace ondevice::platform

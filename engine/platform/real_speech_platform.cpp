@@ -65,6 +65,7 @@ std::unique_ptr<AudioFile> RealSpeechPlatform::openAudioFile(const std::string& 
 }
 
 std::unique_ptr<SpeechAnalyzer> RealSpeechPlatform::makeAnalyzer(const ModuleList& modules) {
+  if (modules.empty()) throw PlatformError("An analyzer needs a transcriber to drive.");
   AnalyzerModel model;
   try {
     const CatalogEntry* entry = entryFor(modules);

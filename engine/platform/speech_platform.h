@@ -9,9 +9,11 @@
 //
 // Every call that can fail throws PlatformError (or, from tests, whatever the script says).
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/platform/locale.h"
 #include "engine/platform/media_time.h"
@@ -21,10 +23,20 @@ namespace ondevice::platform {
 
 enum class AssetStatus : int { unsupported = 0, supported = 1, downloading = 2, installed = 3 };
 
-// An open audio file, ready to be analysed. Owned by whoever opened it.
+// The rate of the samples an audio file hands out for recognition.
+inline constexpr int kRecognitionSampleRate = 16000;
+
+// An open audio file, ready to be analysed: a stream of 16 kHz mono 16-bit samples. Owned by
+// whoever opened it; read by one thread at a time.
 class AudioFile {
  public:
   virtual ~AudioFile() = default;
+  // Replaces `chunk` with the next samples; false once the file is exhausted. Throws when the
+  // audio cannot be read.
+  virtual bool read(std::vector<int16_t>& chunk) = 0;
+  // The time of the end of the last sample read so far, in the source's own rate; none while
+  // there was none. Exact once read() has answered false.
+  virtual std::optional<MediaTime> lastSampleTime() const = 0;
 };
 
 class AssetInstallationRequest {

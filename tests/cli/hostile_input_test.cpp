@@ -53,11 +53,11 @@ void expectOneRecord(const ProcessResult& r) {
   }
   EXPECT_EQ(r.out, "");
   ASSERT_EQ(testing::checkRecordLine(r.err), "") << r.err;
-  const auto error = testing::parseJson(r.err.substr(0, r.err.size() - 1)).value;
-  ASSERT_EQ(error->members.size(), 1u) << r.err;
-  EXPECT_EQ(error->members[0].key, "error");
-  EXPECT_EQ(error->members[0].value.kind, testing::JsonValue::Kind::string);
-  EXPECT_FALSE(error->members[0].value.text.empty());
+  const testing::Json error = testing::Json::parse(r.err);
+  ASSERT_EQ(error.size(), 1u) << r.err;
+  ASSERT_TRUE(error.contains("error")) << r.err;
+  ASSERT_TRUE(error.at("error").is_string()) << r.err;
+  EXPECT_FALSE(error.at("error").get<std::string>().empty());
 }
 
 // The decoded text of `key` in the record of a run that has the shape above.
@@ -66,9 +66,9 @@ std::string field(const ProcessResult& r, const std::string& key) {
   if (line.empty()) return "<nothing written>";
   const auto parsed = testing::parseJson(line.substr(0, line.size() - 1)).value;
   if (!parsed) return "<not JSON>";
-  const testing::JsonValue* value = parsed->find(key);
-  if (value == nullptr) return "<no " + key + ">";
-  return value->text;  // a string decoded, or a number as written
+  if (!parsed->contains(key)) return "<no " + key + ">";
+  const testing::Json& value = parsed->at(key);
+  return value.is_string() ? value.get<std::string>() : value.dump();
 }
 
 ProcessResult run(const std::vector<std::string>& arguments, ProcessOptions options = {}) {

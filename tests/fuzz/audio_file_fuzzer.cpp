@@ -25,7 +25,6 @@
 
 namespace {
 
-using ondevice::platform::DecodedAudioFile;
 using ondevice::platform::Utterance;
 
 // Enough for a few minutes of audio; a tiny file that claims a low rate can expand a lot.
@@ -68,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ::unlink(path.c_str());
     return 0;
   }
-  auto& audio = static_cast<DecodedAudioFile&>(*opened);
+  ondevice::platform::AudioFile& audio = *opened;
 
   ondevice::platform::UtteranceSegmenter segmenter;
   int64_t samples = 0;

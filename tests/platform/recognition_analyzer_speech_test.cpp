@@ -179,13 +179,27 @@ TEST_F(AnalyzerSpeech, FailuresEndTheResultsWithTheSameError) {
   }
 }
 
-TEST_F(AnalyzerSpeech, AnAudioFileFromElsewhereIsRefused) {
-  class ForeignAudio final : public AudioFile {};
-  ForeignAudio foreign;
+TEST_F(AnalyzerSpeech, AnAudioFileThatFailsToReadEndsTheResultsWithItsFailure) {
+  class BrokenAudio final : public AudioFile {
+   public:
+    bool read(std::vector<int16_t>& chunk) override {
+      if (++reads > 3) throw PlatformError("Cannot read broken.wav: I/O error");
+      chunk.assign(16000, 0);
+      return true;
+    }
+    std::optional<MediaTime> lastSampleTime() const override { return std::nullopt; }
+    int reads = 0;
+  };
+  BrokenAudio broken;
   auto transcriber = makeTranscriber();
   auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 1);
-  EXPECT_THROW(analyzer->analyzeSequence(foreign), PlatformError);
-  EXPECT_THROW(transcriber->results()->next(), PlatformError);
+  EXPECT_THROW(analyzer->analyzeSequence(broken), PlatformError);
+  try {
+    transcriber->results()->next();
+    ADD_FAILURE() << "the results ended without the failure";
+  } catch (const PlatformError& error) {
+    EXPECT_STREQ(error.what(), "Cannot read broken.wav: I/O error");
+  }
 }
 
 TEST_F(AnalyzerSpeech, CancellingOrReleasingNeverLeavesTheConsumerWaiting) {

@@ -186,8 +186,8 @@ TEST(TranscribeSpeech, FilesThatAreNotAudioAreInvalid) {
     EXPECT_EQ(r.out, "");
     const auto error = testing::parseJson(r.err.substr(0, r.err.find('\n')), true);
     ASSERT_TRUE(error.value.has_value()) << r.err;
-    ASSERT_NE(error.value->find("error"), nullptr) << r.err;
-    EXPECT_EQ(error.value->find("error")->text, "Invalid audio file: " + path);
+    ASSERT_TRUE(error.value && error.value->contains("error")) << r.err;
+    EXPECT_EQ(error.value->at("error"), "Invalid audio file: " + path);
   }
 }
 

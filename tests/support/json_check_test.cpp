@@ -45,9 +45,10 @@ TEST(JsonCheck, RecordLines) {
 TEST(JsonCheck, DecodesWhatItReads) {
   const auto parsed = parseJson(R"({"t":"\u00e9\ud834\udd1e\n","n":-1.5e2,"l":[true,null]})");
   ASSERT_TRUE(parsed.value) << parsed.error;
-  EXPECT_EQ(parsed.value->find("t")->text, "\xC3\xA9\xF0\x9D\x84\x9E\n");
-  EXPECT_EQ(parsed.value->find("n")->number, -150.0);
-  EXPECT_EQ(parsed.value->find("l")->items.size(), 2u);
+  EXPECT_EQ(parsed.value->at("t"), "\xC3\xA9\xF0\x9D\x84\x9E\n");
+  EXPECT_EQ(parsed.value->at("n").get<double>(), -150.0);
+  EXPECT_EQ(parsed.value->at("l").size(), 2u);
+  EXPECT_FALSE(parseJson(R"({"a":1,"a":2})").value) << "a repeated key";
 }
 
 }  // namespace

@@ -14,7 +14,12 @@ void raise(const std::optional<ScriptedFailure>& failure) {
   if (failure) throw PlatformError(failure->description);
 }
 
-class ScriptedAudioFile final : public platform::AudioFile {};
+// The scripted analyzer never reads its file.
+class ScriptedAudioFile final : public platform::AudioFile {
+ public:
+  bool read(std::vector<int16_t>&) override { return false; }
+  std::optional<platform::MediaTime> lastSampleTime() const override { return std::nullopt; }
+};
 
 class ScriptedRequest final : public platform::AssetInstallationRequest {
  public:

@@ -71,27 +71,25 @@ size_t wordErrors(std::string_view reference, std::string_view hypothesis) {
 std::optional<Transcription> readTranscription(const std::string& out) {
   if (out.empty() || out.back() != '\n') return std::nullopt;
   const auto parsed = parseJson(std::string_view(out).substr(0, out.size() - 1), true);
-  if (!parsed.value || parsed.value->kind != JsonValue::Kind::object) return std::nullopt;
-  const JsonValue& record = *parsed.value;
-  const auto* language = record.find("language");
-  const auto* result = record.find("result");
-  const auto* duration = record.find("duration");
-  const auto* isAborted = record.find("isAborted");
-  const auto* segments = record.find("segments");
-  if (!language || !result || !duration || !isAborted || !segments ||
-      segments->kind != JsonValue::Kind::array || record.members.size() != 5) {
+  if (!parsed.value || !parsed.value->is_object() || parsed.value->size() != 5) return std::nullopt;
+  const Json& record = *parsed.value;
+  try {
+    Transcription transcription{record.at("language").get<std::string>(),
+                                record.at("result").get<std::string>(),
+                                record.at("duration").get<double>(),
+                                record.at("isAborted").get<bool>(),
+                                {}};
+    if (!record.at("segments").is_array()) return std::nullopt;
+    for (const Json& item : record.at("segments")) {
+      if (!item.is_object() || item.size() != 3) return std::nullopt;
+      transcription.segments.push_back(Segment{item.at("t0").get<double>(),
+                                               item.at("t1").get<double>(),
+                                               item.at("text").get<std::string>()});
+    }
+    return transcription;
+  } catch (const Json::exception&) {  // a key missing, or a value of another type
     return std::nullopt;
   }
-  Transcription transcription{
-      language->text, result->text, duration->number, isAborted->boolean, {}};
-  for (const JsonValue& item : segments->items) {
-    const auto* t0 = item.find("t0");
-    const auto* t1 = item.find("t1");
-    const auto* text = item.find("text");
-    if (!t0 || !t1 || !text || item.members.size() != 3) return std::nullopt;
-    transcription.segments.push_back(Segment{t0->number, t1->number, text->text});
-  }
-  return transcription;
 }
 
 void makeAudio(const std::vector<std::string>& argv) {

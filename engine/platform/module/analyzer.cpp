@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <optional>
 #include <string_view>
@@ -13,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "engine/platform/module/audio_file.h"
 #include "engine/platform/module/decoder_pool.h"
 #include "engine/platform/module/utterance_segmenter.h"
 #include "engine/platform/platform_error.h"
@@ -77,8 +75,6 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
   std::optional<MediaTime> analyzeSequence(AudioFile& file) override {
     try {
       if (!model_.files) throw PlatformError(model_.unavailableReason);
-      auto* audio = dynamic_cast<DecodedAudioFile*>(&file);
-      if (audio == nullptr) throw PlatformError("The audio file was not opened for recognition");
 
       pool_ = std::make_unique<DecoderPool>(*model_.files, threads_,
                                             [results = results_](TranscriptionResult result) {
@@ -87,9 +83,9 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
       UtteranceSegmenter segmenter;
       const auto decode = [this](Utterance utterance) { pool_->submit(std::move(utterance)); };
       std::vector<int16_t> chunk;
-      while (audio->read(chunk)) segmenter.push(chunk, decode);
+      while (file.read(chunk)) segmenter.push(chunk, decode);
       segmenter.finish(decode);
-      return audio->lastSampleTime();
+      return file.lastSampleTime();
     } catch (...) {
       abandon(std::current_exception());
     }

@@ -1,10 +1,10 @@
 #include "engine/platform/module/asset_installer.h"
 
 #include <cerrno>
-#include <cstring>
 #include <optional>
 #include <system_error>
 
+#include "base/system_error.h"
 #include "engine/platform/asset_store_layout.h"
 #include "engine/platform/module/archive_extractor.h"
 #include "engine/platform/module/durable_files.h"
@@ -18,11 +18,6 @@ namespace ondevice::platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool isInstalled(const AssetStoreLayout& layout, const ModelParts& parts) {
-  std::error_code error;
-  return fs::is_regular_file(layout.marker(), error) && holdsModelParts(layout.installed(), parts);
-}
 
 // The model inside an extracted archive: its parts lie at the top, or in the archive's one
 // top-level directory.
@@ -72,7 +67,7 @@ void installLocaleAssets(const AssetInstallJob& job) {
 
   // 1. One installer per locale; whoever waited here finds the work done.
   const ExclusiveFileLock lock(layout.lock());
-  if (isInstalled(layout, job.model)) return;
+  if (isInstalledInStore(layout, job.model)) return;
   removeLeftovers(layout);
 
   // 2. Download, continuing what an earlier attempt fetched.
@@ -107,8 +102,8 @@ void installLocaleAssets(const AssetInstallJob& job) {
   }
   syncTree(*model);
   if (::rename(model->c_str(), layout.installed().c_str()) != 0) {
-    throw PlatformError("Cannot move the assets for " + locale + " into " +
-                        layout.installed().string() + ": " + std::strerror(errno));
+    throw PlatformError(describeSystemError(
+        "Cannot move the assets for " + locale + " into " + layout.installed().string(), errno));
   }
   syncDirectory(layout.root);
   writeFileDurably(layout.marker(), job.sha256 + "\n");

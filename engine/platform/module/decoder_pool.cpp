@@ -4,7 +4,6 @@
 #include <memory>
 #include <utility>
 
-#include "engine/platform/module/audio_file.h"
 #include "engine/platform/module/pocketsphinx_decoder.h"
 #include "engine/platform/platform_error.h"
 

@@ -4,10 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 
-#include "engine/platform/module/unique_fd.h"
+#include "base/system_error.h"
+#include "base/unique_fd.h"
+#include "base/write_all.h"
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
@@ -16,8 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 [[noreturn]] void failOn(const fs::path& path, const char* what, int error) {
-  throw PlatformError(std::string("Cannot ") + what + " " + path.string() + ": " +
-                      std::strerror(error));
+  throw PlatformError(describeSystemError(std::string("Cannot ") + what + " " + path.string(), error));
 }
 
 void syncPath(const fs::path& path, int flags) {
@@ -51,14 +51,8 @@ void writeFileDurably(const fs::path& path, const std::string& content) {
     UniqueFd fd(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (!fd) failOn(temporary, "create", errno);
-    size_t done = 0;
-    while (done < content.size()) {
-      const ssize_t n = ::write(fd.get(), content.data() + done, content.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        failOn(temporary, "write", errno);
-      }
-      done += static_cast<size_t>(n);
+    if (const int error = writeAll(fd.get(), content); error != 0) {
+      failOn(temporary, "write", error);
     }
     if (::fsync(fd.get()) != 0) failOn(temporary, "sync", errno);
   }

@@ -1,7 +1,9 @@
 #pragma once
-// One owner per FFmpeg handle, and FFmpeg's error codes turned into words.
+// One owner per FFmpeg handle, FFmpeg's error codes turned into words, and the process-wide
+// settings FFmpeg needs before it opens anything.
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 extern "C" {
@@ -9,6 +11,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
 #include <libswresample/swresample.h>
 }
 
@@ -29,6 +33,9 @@ struct PacketFreer {
 struct ResamplerFreer {
   void operator()(SwrContext* context) const noexcept { swr_free(&context); }
 };
+struct IOContextCloser {
+  void operator()(AVIOContext* context) const noexcept { avio_closep(&context); }
+};
 struct DictionaryFreer {
   void operator()(AVDictionary* dictionary) const noexcept { av_dict_free(&dictionary); }
 };
@@ -38,12 +45,26 @@ using CodecContext = std::unique_ptr<AVCodecContext, CodecContextFreer>;
 using Frame = std::unique_ptr<AVFrame, FrameFreer>;
 using Packet = std::unique_ptr<AVPacket, PacketFreer>;
 using Resampler = std::unique_ptr<SwrContext, ResamplerFreer>;
+using IOContext = std::unique_ptr<AVIOContext, IOContextCloser>;
+using Dictionary = std::unique_ptr<AVDictionary, DictionaryFreer>;
 
 // FFmpeg's own text for an error code.
 inline std::string errorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   if (av_strerror(code, text, sizeof text) < 0) return "error " + std::to_string(code);
   return text;
+}
+
+// Once per process, before FFmpeg opens anything: no log output, and no single allocation above
+// 256 MiB. FFmpeg sizes some buffers from lengths in the file's headers: a 120-byte WAV whose
+// INFO chunk claims 1.6 GB made the demuxer allocate and zero that much before failing. No block
+// that audio needs comes near the limit, so a larger request fails and the file is refused.
+inline void configureOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    av_log_set_level(AV_LOG_QUIET);
+    av_max_alloc(256 * 1024 * 1024);
+  });
 }
 
 }  // namespace ondevice::platform::ffmpeg

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "engine/platform/module/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace ondevice::platform {
 

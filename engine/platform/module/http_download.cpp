@@ -10,7 +10,9 @@
 #include <memory>
 #include <mutex>
 
-#include "engine/platform/module/unique_fd.h"
+#include "base/system_error.h"
+#include "base/unique_fd.h"
+#include "base/write_all.h"
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
@@ -94,8 +96,7 @@ bool startBody(Transfer& transfer) {
   } else {
     // The whole file again: what an earlier attempt left is dropped.
     if (transfer.resumeFrom > 0 && ::ftruncate(transfer.fd, 0) != 0) {
-      transfer.abortReason =
-          std::string("cannot truncate the partial file: ") + std::strerror(errno);
+      transfer.abortReason = describeSystemError("cannot truncate the partial file", errno);
       return false;
     }
     transfer.base = 0;
@@ -119,16 +120,10 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     transfer.tooLarge = true;
     return 0;
   }
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::pwrite(transfer.fd, data + done, length - done,
-                               static_cast<off_t>(transfer.base + transfer.received + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      transfer.abortReason = std::string("cannot write the partial file: ") + std::strerror(errno);
-      return 0;
-    }
-    done += static_cast<size_t>(n);
+  const auto at = static_cast<off_t>(transfer.base + transfer.received);
+  if (const int error = writeAllAt(transfer.fd, std::string_view(data, length), at); error != 0) {
+    transfer.abortReason = describeSystemError("cannot write the partial file", error);
+    return 0;
   }
   transfer.received += length;
   return length;
@@ -154,15 +149,15 @@ void downloadResumable(const DownloadRequest& request) {
       ::open(request.partialFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
   struct stat info {};
   if (!fd || ::fstat(fd.get(), &info) != 0) {
-    throw PlatformError(failure + "cannot open " + request.partialFile.string() + ": " +
-                        std::strerror(errno));
+    throw PlatformError(failure +
+                        describeSystemError("cannot open " + request.partialFile.string(), errno));
   }
   auto kept = static_cast<std::uint64_t>(info.st_size);
   if (request.maximumSize && kept > *request.maximumSize) {
     // Left by a download under another catalog; none of it can be right now.
     if (::ftruncate(fd.get(), 0) != 0) {
-      throw PlatformError(failure + "cannot truncate " + request.partialFile.string() + ": " +
-                          std::strerror(errno));
+      throw PlatformError(failure + describeSystemError(
+                                        "cannot truncate " + request.partialFile.string(), errno));
     }
     kept = 0;
   }

@@ -5,11 +5,11 @@
 #include <openssl/evp.h>
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <vector>
 
-#include "engine/platform/module/unique_fd.h"
+#include "base/system_error.h"
+#include "base/unique_fd.h"
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
@@ -33,7 +33,7 @@ using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
 
 std::string sha256OfFile(const std::filesystem::path& path) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) throw PlatformError("Cannot read " + path.string() + ": " + std::strerror(errno));
+  if (!fd) throw PlatformError(describeSystemError("Cannot read " + path.string(), errno));
 
   DigestContext context(EVP_MD_CTX_new());
   if (!context) failWithOpenSSL("Cannot start a SHA-256 digest");
@@ -46,7 +46,7 @@ std::string sha256OfFile(const std::filesystem::path& path) {
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw PlatformError("Cannot read " + path.string() + ": " + std::strerror(errno));
+      throw PlatformError(describeSystemError("Cannot read " + path.string(), errno));
     }
     if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(n)) != 1) {
       failWithOpenSSL("SHA-256 digest failed");

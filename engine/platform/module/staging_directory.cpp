@@ -3,10 +3,10 @@
 #include <stdlib.h>
 
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 #include <vector>
 
+#include "base/system_error.h"
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
@@ -16,8 +16,8 @@ namespace fs = std::filesystem;
 StagingDirectory::StagingDirectory(const fs::path& root, const std::string& prefix) {
   std::string pattern = (root / (prefix + "XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr) {
-    throw PlatformError("Cannot create a staging directory in " + root.string() + ": " +
-                        std::strerror(errno));
+    throw PlatformError(
+        describeSystemError("Cannot create a staging directory in " + root.string(), errno));
   }
   path_ = pattern;
 }

@@ -8,7 +8,7 @@
 
 #include <utility>
 
-namespace ondevice::platform {
+namespace ondevice {
 
 class UniqueFd {
  public:
@@ -34,4 +34,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-}  // namespace ondevice::platform
+}  // namespace ondevice

@@ -1,0 +1,17 @@
+#pragma once
+// Writing every byte to a descriptor: short writes are continued and interrupted ones retried.
+//
+//   if (const int error = writeAll(fd, text); error != 0) ... // errno of the write that failed
+
+#include <sys/types.h>
+
+#include <string_view>
+
+namespace ondevice {
+
+// 0 once all of `bytes` is written, else the errno of the write that failed.
+int writeAll(int fd, std::string_view bytes);
+// The same at a position of the file (pwrite), leaving the descriptor's offset alone.
+int writeAllAt(int fd, std::string_view bytes, off_t offset);
+
+}  // namespace ondevice

@@ -1,0 +1,62 @@
+#include "engine/platform/module/audio_decoder.h"
+
+#include "engine/platform/module/audio_limits.h"
+#include "engine/platform/platform_error.h"
+
+namespace ondevice::platform {
+
+using namespace ffmpeg;
+
+AudioDecoder::AudioDecoder(AudioDemuxer& demuxer) : demuxer_(demuxer) {
+  const auto fail = [&](const std::string& why) {
+    throw PlatformError("Cannot open audio file " + demuxer_.path() + ": " + why);
+  };
+  if (!packet_ || !frame_) fail("out of memory");
+  codec_.reset(avcodec_alloc_context3(&demuxer.decoder()));
+  if (!codec_) fail("out of memory");
+  int result = avcodec_parameters_to_context(codec_.get(), demuxer.stream().codecpar);
+  if (result >= 0) result = avcodec_open2(codec_.get(), &demuxer.decoder(), nullptr);
+  if (result < 0) fail(errorText(result));
+}
+
+const AVFrame* AudioDecoder::nextFrame() {
+  av_frame_unref(frame_.get());
+  for (;;) {
+    if (finished_) return nullptr;
+    const int result = avcodec_receive_frame(codec_.get(), frame_.get());
+    if (result == 0) {
+      brokenFrames_ = 0;
+      return frame_.get();
+    }
+    if (result == AVERROR(EAGAIN) && !demuxerDone_) {
+      feed();
+    } else if (result == AVERROR_INVALIDDATA && ++brokenFrames_ <= kMostBrokenFrames) {
+      continue;  // the decoder dropped what it could not reconstruct; the next may be fine
+    } else if (result == AVERROR_EOF || result == AVERROR(EAGAIN) ||
+               result == AVERROR_INVALIDDATA) {
+      finished_ = true;
+    } else {
+      throw PlatformError("Cannot decode " + demuxer_.path() + ": " + errorText(result));
+    }
+  }
+}
+
+// Offers the decoder the stream's next packet; at the end of the input, drains it.
+void AudioDecoder::feed() {
+  for (;;) {
+    if (!packetPending_ && !demuxer_.nextPacket(*packet_)) {
+      demuxerDone_ = true;
+      avcodec_send_packet(codec_.get(), nullptr);
+      return;
+    }
+    const int sent = avcodec_send_packet(codec_.get(), packet_.get());
+    packetPending_ = sent == AVERROR(EAGAIN);  // offered again once frames are taken out
+    if (packetPending_) return;
+    av_packet_unref(packet_.get());
+    if (sent == AVERROR_INVALIDDATA) continue;  // skip a corrupt packet
+    if (sent < 0) throw PlatformError("Cannot decode " + demuxer_.path() + ": " + errorText(sent));
+    return;
+  }
+}
+
+}  // namespace ondevice::platform

@@ -1,0 +1,85 @@
+#include "engine/platform/module/audio_demuxer.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "base/system_error.h"
+#include "engine/platform/module/audio_limits.h"
+#include "engine/platform/platform_error.h"
+
+namespace ondevice::platform {
+namespace {
+
+using namespace ffmpeg;
+
+[[noreturn]] void fail(const std::string& path, const std::string& why) {
+  throw PlatformError("Cannot open audio file " + path + ": " + why);
+}
+
+// Opening a FIFO without writer would block forever, and a directory or device is never audio.
+void requireRegularFile(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) fail(path, errnoText(errno));
+  if (S_ISDIR(status.st_mode)) fail(path, "it is a directory");
+  if (!S_ISREG(status.st_mode)) fail(path, "it is not a regular file");
+  if (status.st_size == 0) fail(path, "the file is empty");
+}
+
+}  // namespace
+
+AudioDemuxer::AudioDemuxer(const std::string& path) : path_(path) {
+  configureOnce();
+  requireRegularFile(path);
+
+  // The file is opened here, not by the demuxer, and the demuxer may open no protocol at all:
+  // playlists, concatenation lists and references inside containers name other files, which an
+  // audio file never needs, and a FIFO named there would block the tool, a device named there
+  // feed it forever. The "file:" prefix keeps a colon in the name from selecting a protocol.
+  const std::string url = "file:" + path;
+  AVIOContext* rawIO = nullptr;
+  int result = avio_open2(&rawIO, url.c_str(), AVIO_FLAG_READ, nullptr, nullptr);
+  if (result < 0) fail(path, errorText(result));
+  io_.reset(rawIO);
+
+  AVFormatContext* rawFormat = avformat_alloc_context();
+  if (rawFormat == nullptr) fail(path, "out of memory");
+  rawFormat->pb = io_.get();
+  AVDictionary* rawOptions = nullptr;
+  av_dict_set(&rawOptions, "protocol_whitelist", "none", 0);  // matches no protocol
+  result = avformat_open_input(&rawFormat, url.c_str(), nullptr, &rawOptions);
+  const Dictionary unusedOptions(rawOptions);
+  if (result < 0) fail(path, errorText(result));  // FFmpeg frees the context on failure
+  format_.reset(rawFormat);
+
+  result = avformat_find_stream_info(format_.get(), nullptr);
+  if (result < 0) fail(path, errorText(result));
+
+  result = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder_, 0);
+  if (result == AVERROR_STREAM_NOT_FOUND) fail(path, "it holds no audio stream");
+  if (result < 0 || decoder_ == nullptr) fail(path, "no decoder for its audio");
+  streamIndex_ = result;
+  for (unsigned i = 0; i < format_->nb_streams; ++i) {
+    if (static_cast<int>(i) != streamIndex_) format_->streams[i]->discard = AVDISCARD_ALL;
+  }
+
+  const AVCodecParameters& parameters = *stream().codecpar;
+  if (parameters.sample_rate <= 0 || parameters.ch_layout.nb_channels <= 0) {
+    fail(path, "its audio stream has no sample rate or no channels");
+  }
+  if (parameters.sample_rate > kHighestSampleRate) {
+    fail(path, "its sample rate of " + std::to_string(parameters.sample_rate) + " Hz is not audio");
+  }
+}
+
+bool AudioDemuxer::nextPacket(AVPacket& packet) {
+  for (;;) {
+    const int result = av_read_frame(format_.get(), &packet);
+    if (result == AVERROR_EOF || result == AVERROR_INVALIDDATA) return false;
+    if (result < 0) throw PlatformError("Cannot read " + path_ + ": " + errorText(result));
+    if (packet.stream_index == streamIndex_) return true;
+    av_packet_unref(&packet);
+  }
+}
+
+}  // namespace ondevice::platform
