@@ -33,6 +33,7 @@ struct CatalogEntry {
   std::optional<std::string> archive;     // http(s) URL of a .tar.gz, .tar.xz or .zip
   std::string sha256;                     // lower-case hex of the archive; set with archive
   std::optional<std::uint64_t> size;      // the archive's size in bytes, a hard cap
+  std::optional<std::uint64_t> installedSize;  // bytes the extracted model may take, a hard cap
   ModelParts model;
 };
 

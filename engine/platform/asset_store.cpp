@@ -116,6 +116,7 @@ std::unique_ptr<AssetInstallationRequest> AssetStore::installationRequest(
   job.archiveURL = *entry.archive;
   job.sha256 = entry.sha256;
   job.size = entry.size;
+  job.installedSize = entry.installedSize;
   job.storeDirectory = root_.string();
   job.model = entry.model;
   return std::make_unique<StoreInstallationRequest>(std::move(job));

@@ -36,6 +36,7 @@ struct AssetInstallJob {
   std::string archiveURL;
   std::string sha256;
   std::optional<std::uint64_t> size;
+  std::optional<std::uint64_t> installedSize;  // the extracted model's cap in bytes, if known
   std::string storeDirectory;  // the store's root; the job owns the locale's entries inside it
   ModelParts model;
 };
