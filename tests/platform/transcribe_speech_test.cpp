@@ -127,6 +127,26 @@ TEST(TranscribeSpeech, EveryCommonFormatGivesTheSameWords) {
   }
 }
 
+TEST(TranscribeSpeech, AnyChannelCountIsMixedDown) {
+  ScratchDirectory scratch;
+  const Clip clip = testing::speech::librivoxClips().at(3);
+  const Transcription original = transcribe(clip.path);
+  // Counts with a layout FFmpeg mixes (6), without one (9), and past its resampler's limit (65).
+  for (const int channels : {6, 9, 65}) {
+    SCOPED_TRACE(std::to_string(channels) + " channels");
+    const fs::path wav = scratch.path() / ("channels-" + std::to_string(channels) + ".wav");
+    std::vector<std::string> argv{"sox", "-M"};
+    for (int i = 0; i < channels; ++i) argv.push_back(clip.path);
+    argv.push_back(wav.string());
+    makeAudio(argv);
+    if (::testing::Test::HasFatalFailure()) return;
+    const Transcription record = transcribe(wav.string());
+    expectWellFormed(record);
+    EXPECT_LE(wordErrors(original.result, record.result), 3u) << record.result;
+    EXPECT_DOUBLE_EQ(record.duration, testing::speech::soxDuration(clip.path));
+  }
+}
+
 TEST(TranscribeSpeech, SilenceAndSteadyNoiseGiveNoSegment) {
   ScratchDirectory scratch;
   const fs::path silence = scratch.path() / "silence.wav";

@@ -14,6 +14,51 @@ namespace ondevice::platform {
 
 using namespace ffmpeg;
 
+namespace {
+
+// Sample `index` of `channel` as a float in [-1, 1], for every sample format FFmpeg decodes to.
+float sampleAt(const AVFrame& frame, int channel, int index) {
+  const auto format = static_cast<AVSampleFormat>(frame.format);
+  const bool planar = av_sample_fmt_is_planar(format) != 0;
+  const int channels = frame.ch_layout.nb_channels;
+  const uint8_t* plane = frame.extended_data[planar ? channel : 0];
+  const size_t at = planar ? static_cast<size_t>(index)
+                           : static_cast<size_t>(index) * static_cast<size_t>(channels) +
+                                 static_cast<size_t>(channel);
+  switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_U8:
+      return (static_cast<float>(plane[at]) - 128.0f) / 128.0f;
+    case AV_SAMPLE_FMT_S16:
+      return static_cast<float>(reinterpret_cast<const int16_t*>(plane)[at]) / 32768.0f;
+    case AV_SAMPLE_FMT_S32:
+      return static_cast<float>(reinterpret_cast<const int32_t*>(plane)[at] / 2147483648.0);
+    case AV_SAMPLE_FMT_S64:
+      return static_cast<float>(static_cast<double>(reinterpret_cast<const int64_t*>(plane)[at]) /
+                                9223372036854775808.0);
+    case AV_SAMPLE_FMT_FLT:
+      return reinterpret_cast<const float*>(plane)[at];
+    case AV_SAMPLE_FMT_DBL:
+      return static_cast<float>(reinterpret_cast<const double*>(plane)[at]);
+    default:
+      return 0.0f;
+  }
+}
+
+// The mean of the frame's channels, one float per sample.
+void averageChannels(const AVFrame& frame, std::vector<float>& mixed) {
+  const int channels = frame.ch_layout.nb_channels;
+  mixed.assign(static_cast<size_t>(frame.nb_samples), 0.0f);
+  for (int channel = 0; channel < channels; ++channel) {
+    for (int i = 0; i < frame.nb_samples; ++i) {
+      mixed[static_cast<size_t>(i)] += sampleAt(frame, channel, i);
+    }
+  }
+  const float scale = 1.0f / static_cast<float>(channels);
+  for (float& sample : mixed) sample *= scale;
+}
+
+}  // namespace
+
 AudioConverter::~AudioConverter() { av_channel_layout_uninit(&layout_); }
 
 void AudioConverter::convert(const AVFrame& frame, std::vector<int16_t>& out) {
@@ -25,7 +70,13 @@ void AudioConverter::convert(const AVFrame& frame, std::vector<int16_t>& out) {
     flush(out);
     remake(frame);
   }
-  run(const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples, out);
+  if (averagesChannels_) {
+    averageChannels(frame, mixed_);
+    const auto* samples = reinterpret_cast<const uint8_t*>(mixed_.data());
+    run(&samples, frame.nb_samples, out);
+  } else {
+    run(const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples, out);
+  }
 }
 
 void AudioConverter::flush(std::vector<int16_t>& out) {
@@ -38,28 +89,38 @@ bool AudioConverter::fits(const AVFrame& frame) const {
 }
 
 void AudioConverter::remake(const AVFrame& frame) {
+  // The layout to mix down from: the frame's own, else the usual one for its channel count.
+  const int channels = std::max(frame.ch_layout.nb_channels, 1);
   AVChannelLayout input{};
   if (frame.ch_layout.nb_channels > 0 && frame.ch_layout.order != AV_CHANNEL_ORDER_UNSPEC) {
     av_channel_layout_copy(&input, &frame.ch_layout);
   } else {
-    av_channel_layout_default(&input, std::max(frame.ch_layout.nb_channels, 1));
+    av_channel_layout_default(&input, channels);
+  }
+  // Without either, the resampler refuses to mix; every channel then counts the same.
+  const bool averages = input.order == AV_CHANNEL_ORDER_UNSPEC && channels > 1;
+  AVSampleFormat format = static_cast<AVSampleFormat>(frame.format);
+  if (averages) {
+    av_channel_layout_uninit(&input);
+    input = AV_CHANNEL_LAYOUT_MONO;
+    format = AV_SAMPLE_FMT_FLT;
   }
   AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
   SwrContext* raw = nullptr;
   int result = swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, kRecognitionSampleRate, &input,
-                                   static_cast<AVSampleFormat>(frame.format), frame.sample_rate, 0,
-                                   nullptr);
+                                   format, frame.sample_rate, 0, nullptr);
+  av_channel_layout_uninit(&input);
   Resampler made(raw);
   if (result >= 0) result = swr_init(made.get());
   if (result < 0) {
-    av_channel_layout_uninit(&input);
     throw PlatformError("Cannot convert the audio of " + path_ + ": " + errorText(result));
   }
   resampler_ = std::move(made);
   rate_ = frame.sample_rate;
   format_ = frame.format;
+  averagesChannels_ = averages;
   av_channel_layout_uninit(&layout_);
-  layout_ = input;
+  av_channel_layout_copy(&layout_, &frame.ch_layout);
 }
 
 // Runs `count` input samples (or the resampler's tail, when `input` is null) into `out`.

@@ -2,7 +2,8 @@
 // The sample side of an audio file: decoded frames of any sample format, rate and channel
 // layout converted to the recogniser's 16 kHz mono 16-bit. The resampler is made from the first
 // frame, whose layout is authoritative, and made again should a later frame change format, rate
-// or layout.
+// or layout. Channels without a layout FFmpeg knows how to mix down (most counts above eight,
+// any count above 64) are averaged here before the resampler sees them.
 //
 //   AudioConverter converter("talk.m4a");       // the path names the file in errors
 //   converter.convert(*frame, samples);         // appends; throws PlatformError
@@ -38,7 +39,9 @@ class AudioConverter {
   ffmpeg::Resampler resampler_;
   int rate_ = 0;
   int format_ = -1;
-  AVChannelLayout layout_{};
+  AVChannelLayout layout_{};  // the frames' own, unknown order included
+  bool averagesChannels_ = false;
+  std::vector<float> mixed_;  // one frame averaged to mono, when averagesChannels_
 };
 
 }  // namespace ondevice::platform
