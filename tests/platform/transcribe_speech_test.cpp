@@ -7,6 +7,8 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -144,6 +146,39 @@ TEST(TranscribeSpeech, AnyChannelCountIsMixedDown) {
     expectWellFormed(record);
     EXPECT_LE(wordErrors(original.result, record.result), 3u) << record.result;
     EXPECT_DOUBLE_EQ(record.duration, testing::speech::soxDuration(clip.path));
+  }
+}
+
+TEST(TranscribeSpeech, DamagedStretchesAreSkippedAndLaterSpeechKeepsItsTime) {
+  ScratchDirectory scratch;
+  const fs::path joined = scratch.path() / "joined.wav";
+  testing::speech::joinClips(testing::speech::librivoxClips(), 0.4, joined);
+  for (const std::string codec : {"aac", "flac"}) {
+    SCOPED_TRACE(codec);
+    const fs::path clean = scratch.path() / ("clean." + std::string(codec == "aac" ? "m4a" : codec));
+    makeAudio({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", joined.string(), "-c:a", codec,
+               clean.string()});
+    if (::testing::Test::HasFatalFailure()) return;
+    // 4 KiB of 0xFF a third of the way in, where speech is.
+    std::string bytes;
+    {
+      std::ifstream in(clean, std::ios::binary);
+      bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const fs::path damaged = scratch.path() / ("damaged" + clean.extension().string());
+    bytes.replace(bytes.size() / 3, 4096, 4096, '\xFF');
+    std::ofstream(damaged, std::ios::binary) << bytes;
+
+    const Transcription original = transcribe(clean.string());
+    const Transcription record = transcribe(damaged.string());
+    expectWellFormed(record);
+    EXPECT_DOUBLE_EQ(record.duration, original.duration);
+    ASSERT_FALSE(record.segments.empty());
+    ASSERT_FALSE(original.segments.empty());
+    // The last utterance lies well after the damage: the same words at the same time.
+    EXPECT_EQ(record.segments.back().text, original.segments.back().text);
+    EXPECT_NEAR(record.segments.back().t0, original.segments.back().t0, 20.0);
+    EXPECT_NEAR(record.segments.back().t1, original.segments.back().t1, 20.0);
   }
 }
 

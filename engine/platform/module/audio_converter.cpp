@@ -83,6 +83,11 @@ void AudioConverter::flush(std::vector<int16_t>& out) {
   if (resampler_) run(nullptr, 0, out);
 }
 
+void AudioConverter::restart(std::vector<int16_t>& out) {
+  flush(out);
+  resampler_.reset();
+}
+
 bool AudioConverter::fits(const AVFrame& frame) const {
   return resampler_ && rate_ == frame.sample_rate && format_ == frame.format &&
          av_channel_layout_compare(&layout_, &frame.ch_layout) == 0;

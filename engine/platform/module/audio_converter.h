@@ -29,6 +29,9 @@ class AudioConverter {
   void convert(const AVFrame& frame, std::vector<int16_t>& out);
   // Appends what the resampler still holds.
   void flush(std::vector<int16_t>& out);
+  // Appends what the resampler still holds and starts afresh with the next frame: the audio
+  // before and after is not continuous (a gap), so no filter should run across it.
+  void restart(std::vector<int16_t>& out);
 
  private:
   bool fits(const AVFrame& frame) const;

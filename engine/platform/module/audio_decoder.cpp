@@ -15,30 +15,29 @@ AudioDecoder::AudioDecoder(AudioDemuxer& demuxer) : demuxer_(demuxer) {
   codec_.reset(avcodec_alloc_context3(&demuxer.decoder()));
   if (!codec_) fail("out of memory");
   int result = avcodec_parameters_to_context(codec_.get(), demuxer.stream().codecpar);
+  // Frames then carry their time in the stream's time base, gaps included.
+  codec_->pkt_timebase = demuxer.stream().time_base;
   if (result >= 0) result = avcodec_open2(codec_.get(), &demuxer.decoder(), nullptr);
   if (result < 0) fail(errorText(result));
 }
 
 const AVFrame* AudioDecoder::nextFrame() {
   av_frame_unref(frame_.get());
-  for (;;) {
-    if (finished_) return nullptr;
+  while (!finished_) {
     const int result = avcodec_receive_frame(codec_.get(), frame_.get());
     if (result == 0) {
-      brokenFrames_ = 0;
+      failuresSinceFeed_ = 0;
       return frame_.get();
     }
     if (result == AVERROR(EAGAIN) && !demuxerDone_) {
       feed();
-    } else if (result == AVERROR_INVALIDDATA && ++brokenFrames_ <= kMostBrokenFrames) {
-      continue;  // the decoder dropped what it could not reconstruct; the next may be fine
     } else if (result == AVERROR_EOF || result == AVERROR(EAGAIN) ||
-               result == AVERROR_INVALIDDATA) {
+               ++failuresSinceFeed_ > kMostBrokenFrames) {
       finished_ = true;
-    } else {
-      throw PlatformError("Cannot decode " + demuxer_.path() + ": " + errorText(result));
     }
+    // Any other failure dropped a frame the decoder could not reconstruct; the next may be fine.
   }
+  return nullptr;
 }
 
 // Offers the decoder the stream's next packet; at the end of the input, drains it.
@@ -49,13 +48,14 @@ void AudioDecoder::feed() {
       avcodec_send_packet(codec_.get(), nullptr);
       return;
     }
+    sawPackets_ = true;
+    failuresSinceFeed_ = 0;
     const int sent = avcodec_send_packet(codec_.get(), packet_.get());
     packetPending_ = sent == AVERROR(EAGAIN);  // offered again once frames are taken out
     if (packetPending_) return;
     av_packet_unref(packet_.get());
-    if (sent == AVERROR_INVALIDDATA) continue;  // skip a corrupt packet
-    if (sent < 0) throw PlatformError("Cannot decode " + demuxer_.path() + ": " + errorText(sent));
-    return;
+    if (sent >= 0) return;
+    // A packet the decoder refuses is skipped; the demuxer moves on, so this always ends.
   }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The codec side of an audio file: the demuxer's packets through the stream's decoder into
-// frames. Packets the decoder finds corrupt are skipped and frames it cannot reconstruct are
-// dropped, as a player would; a long run of broken frames ends the audio there.
+// frames. A packet the decoder refuses and a frame it cannot reconstruct are skipped, as a player
+// would, whatever the decoder's reason; a decoder that keeps failing without being given
+// anything new is stuck, and the audio ends there.
 //
 //   AudioDecoder decoder(demuxer);                       // throws PlatformError
 //   while (const AVFrame* frame = decoder.nextFrame()) convert(*frame);
@@ -20,8 +21,12 @@ class AudioDecoder {
   AudioDecoder& operator=(const AudioDecoder&) = delete;
 
   // The next decoded frame, valid until the next call; null once the stream is exhausted.
-  // Throws PlatformError "Cannot decode <path>: <why>" when decoding fails.
+  // Its best_effort_timestamp is in the stream's time base. Throws PlatformError only where
+  // the demuxer does (the file cannot be read).
   const AVFrame* nextFrame();
+
+  // Whether the demuxer has delivered any packet of the stream so far.
+  bool sawPackets() const { return sawPackets_; }
 
   // Samples per frame of the codec, where it has a fixed size (AAC: 1024), else 0.
   int frameSize() const { return codec_->frame_size; }
@@ -36,7 +41,8 @@ class AudioDecoder {
   bool demuxerDone_ = false;
   bool packetPending_ = false;  // read, but the decoder had no room for it yet
   bool finished_ = false;
-  int brokenFrames_ = 0;  // in a row
+  bool sawPackets_ = false;
+  int failuresSinceFeed_ = 0;
 };
 
 }  // namespace ondevice::platform

@@ -8,8 +8,17 @@ namespace ondevice::platform {
 // memory and seconds of work before producing one sample.
 inline constexpr int kHighestSampleRate = 1000000;
 
-// Broken frames in a row that are skipped; past them the audio ends there, so that a decoder
-// stuck on bad data cannot keep the read going.
+// Failures of the decoder in a row without a new packet in between; past them the decoder is
+// stuck on bad data and the audio ends there, so that it cannot keep the read going.
 inline constexpr int kMostBrokenFrames = 64;
+
+// How far a frame may start after the end of the one before, by its timestamp, before the
+// difference counts as a gap left by audio that did not decode: a little over the rounding of
+// the coarsest time bases (milliseconds).
+inline constexpr double kLargestTimestampJitterSeconds = 0.002;
+
+// The longest gap that is kept in the timeline when the container states no length to check it
+// against; a timestamp further ahead is taken for damage of its own, not for lost audio.
+inline constexpr double kLongestUncheckedGapSeconds = 60.0;
 
 }  // namespace ondevice::platform
