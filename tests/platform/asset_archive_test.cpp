@@ -1,13 +1,18 @@
-// Extraction of model archives and their checksums: every supported format and layout, and every
-// kind of hostile entry refused without a byte written outside the extraction directory.
+// Extraction of model archives and their checksums: every supported format and layout, every
+// kind of hostile entry refused without a byte written outside the extraction directory, size
+// limits, failed writes, and links that would leave a directory once it is moved.
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "engine/platform/asset_store_layout.h"
 #include "engine/platform/module/archive_extractor.h"
+#include "engine/platform/module/archive_fault.h"
+#include "engine/platform/module/link_containment.h"
 #include "engine/platform/module/sha256.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
@@ -17,6 +22,19 @@ namespace {
 
 namespace assets = ondevice::testing::assets;
 namespace fs = std::filesystem;
+
+const SizeLimit kNoLimit{UINT64_MAX, "no limit"};
+
+// Runs `extract` expecting a PlatformError; answers its description.
+template <typename Extract>
+std::string failureOf(Extract extract) {
+  try {
+    extract();
+  } catch (const PlatformError& error) {
+    return error.what();
+  }
+  return "(no failure)";
+}
 
 class AssetArchiveTest : public ::testing::Test {
  protected:
@@ -66,7 +84,7 @@ TEST_F(AssetArchiveTest, ExtractsEachFormatAndLayout) {
     assets::makeModelArchive(model_, archive, c.format, c.top);
     fs::remove_all(destination_);
     fs::create_directories(destination_);
-    extractArchive(archive, destination_, "The archive");
+    extractArchive(archive, destination_, "The archive", kNoLimit);
     const fs::path top = destination_ / c.top;
     EXPECT_TRUE(holdsModelParts(top, ModelParts{}));
     EXPECT_EQ(sha256OfFile(top / "en-us" / "mdef"), sha256OfFile(model_ / "en-us" / "mdef"));
@@ -101,9 +119,9 @@ TEST_F(AssetArchiveTest, RefusesEntriesThatLeaveTheDirectory) {
     fs::remove_all(destination_);
     fs::create_directories(destination_);
     try {
-      extractArchive(archive, destination_, "The archive of the assets for en_US");
+      extractArchive(archive, destination_, "The archive of the assets for en_US", kNoLimit);
       ADD_FAILURE() << "extracted";
-    } catch (const PlatformError& error) {
+    } catch (const ArchiveFault& error) {
       const std::string text = error.what();
       EXPECT_TRUE(text.starts_with("The archive of the assets for en_US is refused: ")) << text;
       EXPECT_NE(text.find(c.expected), std::string::npos) << text;
@@ -117,12 +135,91 @@ TEST_F(AssetArchiveTest, NotAnArchiveIsAnErrorWithLibarchivesText) {
   const auto archive = scratch_.path() / "archive.tar.gz";
   assets::writeText(archive, "this is not an archive, just text long enough to be looked at");
   try {
-    extractArchive(archive, destination_, "The archive of the assets for en_US");
+    extractArchive(archive, destination_, "The archive of the assets for en_US", kNoLimit);
     ADD_FAILURE() << "extracted";
   } catch (const PlatformError& error) {
     EXPECT_TRUE(std::string(error.what())
                     .starts_with("The archive of the assets for en_US cannot be extracted: "))
         << error.what();
+  }
+}
+
+// The headers are measured before anything is written; the same limit holds again for what the
+// extraction actually writes, in case a format leaves sizes open or states them wrongly.
+TEST_F(AssetArchiveTest, ContentsBeyondTheLimitAreRefused) {
+  const auto archive = scratch_.path() / "archive.tar.gz";
+  assets::makeModelArchive(model_, archive, "tar.gz");
+  const std::uint64_t total = std::string("mdef bytes").size() + std::string("lm bytes").size() +
+                              std::string("hello HH AH L OW\n").size();
+  const ArchiveContents contents = measureArchive(archive, {total, "exactly"}, "The archive");
+  EXPECT_EQ(contents.bytes, total);
+  EXPECT_EQ(contents.entries, 4u);  // en-us/ and three files
+
+  const SizeLimit tight{total - 1, "the catalog's installedSize"};
+  const std::string refused = "The archive is refused: its contents exceed " +
+                              std::to_string(total - 1) + " bytes (the catalog's installedSize)";
+  EXPECT_EQ(failureOf([&] { measureArchive(archive, tight, "The archive"); }), refused);
+  EXPECT_EQ(failureOf([&] { extractArchive(archive, destination_, "The archive", tight); }),
+            refused);
+
+  const auto bomb = scratch_.path() / "archive-bomb.tar.gz";
+  assets::makeHostileArchive("bomb", bomb);
+  const SizeLimit twenty{20 * assets::fileSize(bomb), "20 times the archive's size"};
+  EXPECT_TRUE(failureOf([&] {
+                measureArchive(bomb, twenty, "The archive");
+              }).starts_with("The archive is refused: its contents exceed "));
+}
+
+// libarchive reports a failed write(2) as a warning and then restores the file's length with
+// ftruncate, which a full tmpfs still allows: the file would hold zeros where the write failed.
+TEST_F(AssetArchiveTest, AFailedWriteFailsTheExtraction) {
+  std::string noise(256 * 1024, '\0');
+  std::mt19937 random(11);
+  for (char& c : noise) c = static_cast<char>(random());
+  assets::writeText(model_ / "en-us.lm.bin", noise);
+  const auto archive = scratch_.path() / "archive.tar.gz";
+  assets::makeModelArchive(model_, archive, "tar.gz");
+
+  const fs::path small = scratch_.path() / "store" / "small";
+  assets::TemporaryMount mount(small, "size=64k");
+  if (!mount.mounted()) GTEST_SKIP() << "cannot mount a small file system here";
+  const std::string failure =
+      failureOf([&] { extractArchive(archive, small, "The archive", kNoLimit); });
+  EXPECT_TRUE(failure.starts_with("The archive cannot be extracted: ")) << failure;
+  EXPECT_NE(failure.find("No space left on device"), std::string::npos) << failure;
+}
+
+// Links are judged by where they lead from the directory that is kept, wherever it is moved.
+TEST_F(AssetArchiveTest, LinksMustStayInsideTheDirectoryThatIsKept) {
+  const struct {
+    const char* link;
+    const char* target;
+    bool staysInside;
+  } cases[] = {
+      {"lm", "en-us.lm.bin", true},
+      {"en-us/dict", "../cmudict-en-us.dict", true},
+      {"here", ".", true},
+      {"dangling", "missing/file", true},
+      {"up", "..", false},
+      {"lock", "../en_US.lock", false},
+      {"en-us/other-locale", "../../de_DE", false},
+      {"back-in", "../model/en-us.lm.bin", false},  // the same file only while it is "model"
+      {"through-here", "here/../x", false},
+      {"absolute", "/etc/passwd", false},
+      {"loop", "loop/x", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    fs::create_symlink(c.target, model_ / c.link);
+    const std::string failure =
+        failureOf([&] { refuseLinksLeaving(model_, "The archive", "the model directory"); });
+    if (c.staysInside) {
+      EXPECT_EQ(failure, "(no failure)");
+    } else {
+      EXPECT_EQ(failure, "The archive is refused: link \"" + std::string(c.link) +
+                             "\" leaves the model directory");
+      fs::remove(model_ / c.link);
+    }
   }
 }
 

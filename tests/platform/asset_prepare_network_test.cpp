@@ -1,18 +1,26 @@
 // `prepare` through the real binary against the project's own HTTP server on 127.0.0.1, with a
 // model archive made at test time from the installed pocketsphinx-en-us files: installs,
 // concurrent prepares, interrupted downloads and installs, every download failure, hostile
-// archives and unusable catalogs. A model installed this way is then what `transcribe` uses.
+// archives, broken models, full stores and unusable catalogs. A model installed this way is
+// then what `transcribe` uses.
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <random>
 #include <string>
 #include <thread>
 
 #include "engine/platform/asset_store.h"
+#include "engine/platform/module/asset_installer.h"
+#include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
 #include "tests/support/process.h"
 
@@ -136,6 +144,33 @@ class AssetPrepareTest : public ::testing::Test {
   void expectNotInstalled() const {
     EXPECT_NE(status(), AssetStatus::installed);
     EXPECT_FALSE(fs::exists(store_ / "en_US" / ".installed"));
+  }
+
+  // The names in the store, sorted.
+  std::vector<std::string> storeEntries() const {
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(store_)) {
+      names.push_back(item.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // Serves `file` (in the served directory) as the catalog's en_US archive.
+  void serveArchive(const std::string& file) const {
+    writeCatalogEntry(server_.url("ok", file), assets::sha256Hex(served_ / file),
+                      assets::fileSize(served_ / file));
+  }
+
+  // The job the binary would give the installer for the catalog's entry, to run in this process.
+  AssetInstallJob job(const std::string& fault) const {
+    AssetInstallJob j;
+    j.localeIdentifier = "en_US";
+    j.archiveURL = server_.url(fault, "en_US.tar.gz");
+    j.sha256 = digest_;
+    j.size = size_;
+    j.storeDirectory = store_.string();
+    return j;
   }
 
   static fs::path archive_;
@@ -331,31 +366,36 @@ TEST_F(AssetPrepareTest, DownloadFailuresLeaveTheStoreUsable) {
 
 TEST_F(AssetPrepareTest, HostileArchivesAreRefusedWithNothingWrittenOutside) {
   const fs::path absoluteTarget = scratch_.path() / "absolute-target";
+  const std::string refused = "The archive of the assets for en_US is refused: ";
   const struct {
     const char* kind;
-    const char* expected;
+    std::string expected;
+    std::string alsoSaid = "";
   } cases[] = {
-      {"dotdot", "The archive of the assets for en_US is refused: entry \"../x\" leaves"},
-      {"absolute", "The archive of the assets for en_US is refused: entry \"/"},
-      {"symlink-out", "The archive of the assets for en_US is refused: link \"outside\""},
+      {"dotdot", refused + "entry \"../x\" leaves"},
+      {"absolute", refused + "entry \"/"},
+      {"symlink-out", refused + "link \"outside\""},
+      // Inside the archive, but only its directory m/ is installed.
+      {"model-link-out", refused + "link \"", "\" leaves the model directory"},
+      {"model-link-back-in", refused + "link \"back\" leaves the model directory"},
+      // 64 MiB of zeros in 64 KiB: refused from its headers, before a byte is extracted.
+      {"bomb", refused + "its contents exceed ", " bytes (20 times the archive's size)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
     const std::string file = std::string(c.kind) + ".tar.gz";
     assets::makeHostileArchive(c.kind, served_ / file, "tar.gz", absoluteTarget.string());
-    writeCatalogEntry(server_.url("ok", file), assets::sha256Hex(served_ / file),
-                      assets::fileSize(served_ / file));
+    serveArchive(file);
     const auto result = prepare();
     EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "");
     EXPECT_TRUE(result.err.starts_with(errorPrefix(c.expected))) << result.err;
+    EXPECT_NE(result.err.find(c.alsoSaid), std::string::npos) << result.err;
     expectNotInstalled();
     EXPECT_FALSE(hasStaging());
     // The store holds the lock file and nothing else; nothing landed beside it or above it.
-    std::vector<std::string> inStore;
-    for (const auto& item : fs::directory_iterator(store_)) {
-      inStore.push_back(item.path().filename().string());
-    }
-    EXPECT_EQ(inStore, std::vector<std::string>{"en_US.lock"});
+    EXPECT_EQ(storeEntries(), std::vector<std::string>{"en_US.lock"});
+    EXPECT_FALSE(fs::exists(store_ / "de_DE"));
     EXPECT_FALSE(fs::exists(scratch_.path() / "x"));
     EXPECT_FALSE(fs::exists(scratch_.path() / "outside"));
     EXPECT_FALSE(fs::exists(absoluteTarget));
@@ -406,6 +446,184 @@ TEST_F(AssetPrepareTest, AModelInstalledIntoTheStoreTranscribes) {
   EXPECT_NE(result.out.find("young man"), std::string::npos) << result.out;
   EXPECT_EQ(server_.requests().size(), 1u);
   expectInstalled();
+}
+
+// The real model with text in place of its acoustic model's definition: PocketSphinx ends the
+// process that loads it with exit(1), so only a child of the installer may try.
+TEST_F(AssetPrepareTest, AModelTheRecogniserCannotLoadIsRefused) {
+  assets::makeModelArchive(assets::kSystemModel, served_ / "broken.tar.gz", "tar.gz", "en-us-model",
+                           {"en-us/mdef=garbage"});
+  serveArchive("broken.tar.gz");
+  const auto result = prepare();
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, errorRecord("The archive of the assets for en_US is refused: the speech "
+                                    "recogniser cannot load its model"));
+  EXPECT_EQ(storeEntries(), std::vector<std::string>{"en_US.lock"});
+  expectNotInstalled();
+}
+
+// A verified download in the store, extracted by a process that may not write files above
+// 10 MB (en-us.lm.bin holds 27 MB): every write must succeed, and the download is kept.
+TEST_F(AssetPrepareTest, AFailedWriteDuringExtractionInstallsNothing) {
+  fs::create_directories(store_);
+  fs::copy_file(archive_, store_ / "en_US.partial");
+  ProcessOptions options;
+  options.environment = environment();
+  const auto result = ondevice::testing::runProcess(
+      {"sh", "-c", "trap '' XFSZ; ulimit -f 20000; exec \"$0\" prepare --language en_US",
+       ondevice::testing::binaryPath()},
+      options);
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_TRUE(result.err.starts_with(
+      errorPrefix("The archive of the assets for en_US cannot be extracted: ")))
+      << result.err;
+  EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
+  EXPECT_EQ(storeEntries(), (std::vector<std::string>{"en_US.lock", "en_US.partial"}));
+  EXPECT_EQ(assets::sha256Hex(store_ / "en_US.partial"), digest_);
+  expectNotInstalled();
+
+  const auto next = prepare();  // the kept download is used: no request
+  EXPECT_EQ(next.exitStatus, 0) << next.err;
+  EXPECT_TRUE(server_.requests().empty());
+  expectInstalled();
+}
+
+// A partial download that is no file is in the way, not a download: it is removed (a link
+// itself, never what it points to) and the archive fetched afresh.
+TEST_F(AssetPrepareTest, APartialDownloadThatIsNoFileIsReplaced) {
+  const fs::path precious = scratch_.path() / "precious";
+  assets::writeText(precious, "keep me");
+  for (const bool link : {true, false}) {
+    SCOPED_TRACE(link ? "link" : "directory");
+    fs::remove_all(store_);
+    fs::create_directories(store_ / (link ? "" : "en_US.partial/inside"));
+    if (link) fs::create_symlink(precious, store_ / "en_US.partial");
+    const auto result = prepare();
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out, kPrepared);
+    expectInstalled();
+    EXPECT_EQ(server_.requests().back().range, "-");
+  }
+  std::ifstream kept(precious);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
+}
+
+// An install held up by a server that trickles fails once the rate stays below the floor for
+// the window (2 s here, 60 s in the binary); a prepare waiting on the lock then proceeds and
+// resumes what was fetched.
+TEST_F(AssetPrepareTest, ATricklingServerFailsAndTheWaitingPrepareProceeds) {
+  InstallSettings settings;
+  settings.slowDownloadWindow = std::chrono::seconds(2);
+  auto trickling = std::async(std::launch::async, [&] {
+    try {
+      installLocaleAssets(job("trickle"), settings);
+    } catch (const PlatformError& error) {
+      return std::string(error.what());
+    }
+    return std::string("(no failure)");
+  });
+  ASSERT_TRUE(assets::waitUntil([&] { return partialSize() > 0; }, std::chrono::seconds(30)));
+  EXPECT_EQ(status(), AssetStatus::downloading);
+  auto waiting = startPrepare();
+  EXPECT_EQ(trickling.get(), "Download of assets for en_US failed: less than 1 KiB/s for 2 s");
+  EXPECT_EQ(server_.requests().size(), 1u);  // the waiting prepare asked for nothing meanwhile
+
+  const auto after = waiting->wait();
+  EXPECT_EQ(after.exitStatus, 0) << after.err;
+  EXPECT_EQ(after.out, kPrepared);
+  ASSERT_EQ(server_.requests().size(), 2u);
+  EXPECT_NE(server_.requests()[1].range, "-");
+  expectInstalled();
+}
+
+TEST_F(AssetPrepareTest, TheCatalogsInstalledSizeBoundsTheExtraction) {
+  std::uint64_t modelBytes = 0;
+  for (const auto& item : fs::recursive_directory_iterator(assets::kSystemModel)) {
+    if (item.is_regular_file()) modelBytes += item.file_size();
+  }
+  auto tight = job("ok");
+  tight.installedSize = modelBytes - 1;
+  try {
+    installLocaleAssets(tight);
+    ADD_FAILURE() << "installed";
+  } catch (const PlatformError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "The archive of the assets for en_US is refused: its contents exceed " +
+                  std::to_string(modelBytes - 1) + " bytes (the catalog's installedSize)");
+  }
+  EXPECT_EQ(storeEntries(), std::vector<std::string>{"en_US.lock"});
+
+  auto exact = job("ok");
+  exact.installedSize = modelBytes;
+  installLocaleAssets(exact);
+  expectInstalled();
+}
+
+// A model of 400 KiB of noise: a store with no room for the download is refused before it
+// starts, one with room for the download but not for its contents before extracting.
+TEST_F(AssetPrepareTest, AStoreTooSmallIsRefusedUpFront) {
+  const fs::path model = scratch_.path() / "noisy-model";
+  fs::create_directories(model / "en-us");
+  std::string noise(400 * 1024, '\0');
+  std::mt19937 random(3);
+  for (char& c : noise) c = static_cast<char>(random());
+  assets::writeText(model / "en-us" / "mdef", noise);
+  assets::writeText(model / "en-us.lm.bin", "language model");
+  assets::writeText(model / "cmudict-en-us.dict", "hello HH AH L OW\n");
+  assets::makeModelArchive(model, served_ / "noisy.tar.gz", "tar.gz");
+  serveArchive("noisy.tar.gz");
+
+  const struct {
+    const char* options;
+    std::vector<std::string> left;
+    size_t requests;
+  } cases[] = {
+      {"size=256k", {"en_US.lock"}, 0},
+      {"size=640k", {"en_US.lock", "en_US.partial"}, 1},  // kept for when there is room
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    const size_t requestsBefore = server_.requests().size();
+    assets::TemporaryMount mount(store_, c.options);
+    if (!mount.mounted()) GTEST_SKIP() << "cannot mount a small file system here";
+    const auto result = prepare();
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(result.err.starts_with(
+        errorPrefix("Not enough free space in " + store_.string() + " for the assets of en_US: ")))
+        << result.err;
+    EXPECT_EQ(storeEntries(), c.left);
+    EXPECT_EQ(server_.requests().size() - requestsBefore, c.requests);
+  }
+}
+
+// The marker is the last thing written; when even that fails (here: the store runs out of
+// inodes just then), the model that was moved into place is taken out again.
+TEST_F(AssetPrepareTest, AMarkerThatCannotBeWrittenLeavesNoModelBehind) {
+  std::uint64_t inodesOfAnInstall = 0;
+  {
+    assets::TemporaryMount mount(store_, "size=100m");
+    if (!mount.mounted()) GTEST_SKIP() << "cannot mount a file system here";
+    const auto installed = prepare();
+    ASSERT_EQ(installed.exitStatus, 0) << installed.err;
+    struct statvfs info {};
+    ASSERT_EQ(statvfs(store_.c_str(), &info), 0);
+    inodesOfAnInstall = info.f_files - info.f_ffree;
+  }
+  // While the marker is written, the download and the emptied staging directory still exist
+  // and the marker not yet: one inode more than the finished install, and none to spare.
+  assets::TemporaryMount mount(store_,
+                               "size=100m,nr_inodes=" + std::to_string(inodesOfAnInstall + 1));
+  ASSERT_TRUE(mount.mounted());
+  fs::copy_file(archive_, store_ / "en_US.partial");
+  const auto result = prepare();
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.err,
+            errorRecord("Cannot create " + (store_ / "en_US" / ".installed.tmp").string() +
+                        ": No space left on device"));
+  EXPECT_EQ(storeEntries(), (std::vector<std::string>{"en_US.lock", "en_US.partial"}));
 }
 
 }  // namespace

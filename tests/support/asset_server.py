@@ -6,8 +6,9 @@ The first path component picks the behaviour, the rest names the file:
   /ok/<file>            the file (206 for a Range request, 416 past its end)
   /404/<file>, /500/<file>
   /drop-once/<file>     the first request for it sends half the body, then hangs up
-  /stall/<file>         sends half the body, then nothing for a minute
+  /stall/<file>         sends the first KiB of the body, then nothing for a minute
   /slow/<file>          sends about 4 MiB a second
+  /trickle/<file>       sends 64 bytes every quarter of a second (256 bytes a second)
   /no-range/<file>      ignores Range and always sends the whole file
   /chunked/<file>       chunked transfer coding, so no Content-Length is announced
   /redirect/<file>      302 to /ok/<file>
@@ -30,6 +31,7 @@ import threading
 import time
 
 CHUNK = 64 * 1024
+TRICKLE = 64
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -93,9 +95,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.close_connection = True
                 return
         if fault == "stall":
-            self.wfile.write(body[: len(body) // 2])
+            self.wfile.write(body[:1024])
             self.wfile.flush()
             time.sleep(60)
+            return
+        if fault == "trickle":
+            for offset in range(0, len(body), TRICKLE):
+                self.wfile.write(body[offset:offset + TRICKLE])
+                self.wfile.flush()
+                time.sleep(0.25)
             return
         for offset in range(0, len(body), CHUNK):
             self.wfile.write(body[offset:offset + CHUNK])

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -147,9 +148,14 @@ void runSupportScript(const std::string& script, const std::vector<std::string>&
 }
 
 void makeModelArchive(const fs::path& source, const fs::path& out, const std::string& format,
-                      const std::string& top) {
-  runSupportScript("asset_archive.py", {"model", "--source", source.string(), "--out", out.string(),
-                                        "--format", format, "--top", top});
+                      const std::string& top, const std::vector<std::string>& replacements) {
+  std::vector<std::string> arguments{"model",    "--source", source.string(), "--out", out.string(),
+                                     "--format", format,     "--top",         top};
+  for (const auto& replacement : replacements) {
+    arguments.push_back("--replace");
+    arguments.push_back(replacement);
+  }
+  runSupportScript("asset_archive.py", arguments);
 }
 
 void makeHostileArchive(const std::string& kind, const fs::path& out, const std::string& format,
@@ -194,6 +200,15 @@ std::string catalogJson(const std::vector<CatalogLine>& entries) {
     json += "}";
   }
   return json + "}}";
+}
+
+TemporaryMount::TemporaryMount(const fs::path& at, const std::string& options) : at_(at) {
+  fs::create_directories(at);
+  mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
+}
+
+TemporaryMount::~TemporaryMount() {
+  if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
 }
 
 BackgroundBinary::BackgroundBinary(const std::vector<std::string>& arguments,

@@ -64,9 +64,11 @@ class AssetServer {
 
 // Runs python3 with a script of tests/support; throws std::runtime_error when it fails.
 void runSupportScript(const std::string& script, const std::vector<std::string>& arguments);
-// An archive of the model in `source`: at the top, or under `top`/ when given.
+// An archive of the model in `source`: at the top, or under `top`/ when given. Each of
+// `replacements` ("en-us/mdef=garbage") gives a file (relative to `source`) other content.
 void makeModelArchive(const std::filesystem::path& source, const std::filesystem::path& out,
-                      const std::string& format, const std::string& top = "");
+                      const std::string& format, const std::string& top = "",
+                      const std::vector<std::string>& replacements = {});
 void makeHostileArchive(const std::string& kind, const std::filesystem::path& out,
                         const std::string& format = "tar.gz", const std::string& target = "");
 
@@ -104,6 +106,21 @@ class BackgroundBinary {
   std::filesystem::path out_;
   std::filesystem::path err_;
   std::optional<ProcessResult> result_;
+};
+
+// A tmpfs mounted for the owner's lifetime (options such as "size=256k,nr_inodes=20"); not
+// mounted when the machine does not allow it, which the test then reports as skipped.
+class TemporaryMount {
+ public:
+  TemporaryMount(const std::filesystem::path& at, const std::string& options);
+  TemporaryMount(const TemporaryMount&) = delete;
+  TemporaryMount& operator=(const TemporaryMount&) = delete;
+  ~TemporaryMount();
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::filesystem::path at_;
+  bool mounted_ = false;
 };
 
 // Polls `condition` every millisecond until it holds or `timeout` passes.

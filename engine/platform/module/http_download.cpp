@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "base/system_error.h"
 #include "base/unique_fd.h"
@@ -129,6 +130,21 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
   return length;
 }
 
+// "1 KiB/s", or "100 bytes/s" for a floor that is no whole number of KiB.
+std::string describeRate(std::uint64_t bytesPerSecond) {
+  if (bytesPerSecond != 0 && bytesPerSecond % 1024 == 0) {
+    return std::to_string(bytesPerSecond / 1024) + " KiB/s";
+  }
+  return std::to_string(bytesPerSecond) + " bytes/s";
+}
+
+// libcurl reports a transfer below the rate floor with the same code as a connection that timed
+// out; its own text tells them apart (and should that text change, its words are shown).
+bool wasTooSlow(CURLcode result, const char* errorText) {
+  return result == CURLE_OPERATION_TIMEDOUT &&
+         std::string_view(errorText).starts_with("Operation too slow");
+}
+
 template <typename Value>
 void setOption(CURL* curl, CURLoption option, Value value, const DownloadRequest& request) {
   if (const CURLcode result = curl_easy_setopt(curl, option, value); result != CURLE_OK) {
@@ -145,12 +161,16 @@ void downloadResumable(const DownloadRequest& request) {
     throw PlatformError(failure + "only http and https URLs are allowed, not " + request.url);
   }
 
-  UniqueFd fd(
-      ::open(request.partialFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+  // Never follow a link, and never wait for a reader should the name be a FIFO.
+  UniqueFd fd(::open(request.partialFile.c_str(),
+                     O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644));
   struct stat info {};
   if (!fd || ::fstat(fd.get(), &info) != 0) {
     throw PlatformError(failure +
                         describeSystemError("cannot open " + request.partialFile.string(), errno));
+  }
+  if (!S_ISREG(info.st_mode)) {
+    throw PlatformError(failure + request.partialFile.string() + " is not a regular file");
   }
   auto kept = static_cast<std::uint64_t>(info.st_size);
   if (request.maximumSize && kept > *request.maximumSize) {
@@ -191,8 +211,9 @@ void downloadResumable(const DownloadRequest& request) {
   setOption(handle, CURLOPT_ERRORBUFFER, errorText, request);
   setOption(handle, CURLOPT_CONNECTTIMEOUT, static_cast<long>(request.connectTimeout.count()),
             request);
-  setOption(handle, CURLOPT_LOW_SPEED_LIMIT, 1L, request);
-  setOption(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(request.stallTimeout.count()),
+  setOption(handle, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(request.minimumBytesPerSecond),
+            request);
+  setOption(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(request.slowWindow.count()),
             request);
   setOption(handle, CURLOPT_HEADERFUNCTION, &onHeader, request);
   setOption(handle, CURLOPT_HEADERDATA, &transfer, request);
@@ -216,6 +237,10 @@ void downloadResumable(const DownloadRequest& request) {
     // Asking for the bytes after a complete partial file: nothing left to fetch.
     if (code == 416 && kept > 0) return;
     throw PlatformError(failure + "HTTP " + std::to_string(code));
+  }
+  if (wasTooSlow(result, errorText)) {
+    throw PlatformError(failure + "less than " + describeRate(request.minimumBytesPerSecond) +
+                        " for " + std::to_string(request.slowWindow.count()) + " s");
   }
   if (result != CURLE_OK) {
     std::string why = curl_easy_strerror(result);

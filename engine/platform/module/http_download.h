@@ -21,13 +21,18 @@ struct DownloadRequest {
   std::filesystem::path partialFile;
   std::optional<std::uint64_t> maximumSize;  // a hard cap on the whole file, checked as it comes
   std::string localeIdentifier;              // names the download in error descriptions
-  std::chrono::seconds stallTimeout{30};     // fail when no byte arrives for this long
+  // The transfer fails when its average rate stays below the floor for a whole window: a server
+  // that trickles would otherwise hold the locale's lock, and everyone waiting on it, for days.
+  std::uint64_t minimumBytesPerSecond = 1024;
+  std::chrono::seconds slowWindow{60};
   std::chrono::seconds connectTimeout{30};
 };
 
 // Returns once the server has sent the whole file (or the partial file already held it).
-// Throws PlatformError "Download of assets for <locale> failed: <why>". A download refused for
-// its size removes the partial file; other failures keep it for the next attempt to resume.
+// Throws PlatformError "Download of assets for <locale> failed: <why>", for a slow transfer
+// "... failed: less than 1 KiB/s for 60 s". A download refused for its size removes the
+// partial file; other failures keep it for the next attempt to resume. The partial file must be
+// a regular file (a link is not followed).
 void downloadResumable(const DownloadRequest& request);
 
 }  // namespace ondevice::platform
