@@ -745,5 +745,23 @@ TEST(HostileInput, CatalogWithNumberOutOfRange) {
   EXPECT_NE(field(r, "error").find(catalog.string()), std::string::npos) << r.err;
 }
 
+TEST(HostileInput, CatalogKeysInAnySpelling) {
+  // A catalog key is stored as its POSIX identifier, which results report.
+  ScratchDirectory scratch;
+  const fs::path catalog = scratch.path() / "catalog.json";
+  writeBytes(catalog,
+             R"({"locales": {"en-us": {"system": "/usr/share/pocketsphinx/model/en-us"}}})");
+  ProcessOptions options;
+  options.environment = {{"ONDEVICE_STT_CATALOG", catalog.string()},
+                         {"ONDEVICE_STT_ASSETS", (scratch.path() / "store").string()}};
+  for (const std::string language : {"en-us", "en_US", "en"}) {
+    SCOPED_TRACE(language);
+    const ProcessResult available = run({"is-available", "--language", language}, options);
+    EXPECT_EQ(available.out, "{\"available\":true,\"language\":\"en_US\"}\n");
+    const ProcessResult prepared = run({"prepare", "--language", language}, options);
+    EXPECT_EQ(prepared.out, "{\"language\":\"en_US\",\"prepared\":true}\n");
+  }
+}
+
 }  // namespace
 }  // namespace ondevice
