@@ -44,7 +44,8 @@ struct AssetInstallJob {
 class SpeechModule {
  public:
   virtual ~SpeechModule() = default;
-  // Throws PlatformError when FFmpeg cannot open the file or finds no decodable audio in it.
+  // Throws UndecodableAudioError when the file is not a readable regular file or FFmpeg finds no
+  // decodable audio in it; PlatformError for any other failure.
   virtual std::unique_ptr<AudioFile> openAudioFile(const std::string& path) = 0;
   // An analyzer driving `transcriber`; failures surface from analyzeSequence.
   virtual std::unique_ptr<SpeechAnalyzer> makeAnalyzer(SpeechTranscriberRef transcriber,

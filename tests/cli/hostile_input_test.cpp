@@ -7,11 +7,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -356,7 +358,8 @@ TEST(HostileInput, Audio) {
            }),
            tone),
        1},
-      {"thousand-channels.wav", wav(header([](WavHeader& h) { h.channels = 1000; }), tone), {}},
+      // More channels than any decoder takes: refused when the decoder is opened.
+      {"thousand-channels.wav", wav(header([](WavHeader& h) { h.channels = 1000; }), tone), 1},
       {"zero-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0; }), tone), 1},
       {"one-hertz.wav",
        wav(header([](WavHeader& h) { h.sampleRate = 1; }), tone.substr(0, 20)),
@@ -443,6 +446,42 @@ TEST(HostileInput, FilesThatNameOtherFiles) {
     expectOneRecord(r);
     EXPECT_EQ(field(r, "error"), "Invalid audio file: " + (dir / name).string());
   }
+}
+
+TEST(HostileInput, AudioPathSwappedWithAFifo) {
+  // The path names a WAV one moment and a FIFO without writer the next: a thread swaps the two
+  // (renameat2 RENAME_EXCHANGE) while the tool runs. Whatever the path names when the file is
+  // opened is what is checked and read, so every run ends on its own, as a result or as
+  // invalid audio.
+  ScratchDirectory scratch;
+  const fs::path audio = scratch.path() / "audio.wav";
+  const fs::path other = scratch.path() / "other";
+  writeBytes(audio, wav(WavHeader(), std::string(16000, '\0')));  // silence: no model is loaded
+  ASSERT_EQ(::mkfifo(other.c_str(), 0600), 0);
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    while (!stop) ::renameat2(AT_FDCWD, audio.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
+  });
+  // Before the file was checked through its descriptor, about one run in twenty hung.
+  constexpr int kRuns = 100;
+  int results = 0;
+  int refusals = 0;
+  for (int i = 0; i < kRuns; ++i) {
+    SCOPED_TRACE(i);
+    ProcessOptions options;
+    options.timeout = std::chrono::seconds(30);
+    const ProcessResult r =
+        testing::runBinary({"transcribe", "--no-prepare", "--file", audio.string()}, options);
+    expectOneRecord(r);
+    if (r.exitStatus == 0) ++results;
+    if (r.exitStatus == 1) {
+      ++refusals;
+      EXPECT_EQ(field(r, "error"), "Invalid audio file: " + audio.string());
+    }
+  }
+  stop = true;
+  swapper.join();
+  EXPECT_EQ(results + refusals, kRuns);
 }
 
 // ---------------------------------------------------------------------------------------------

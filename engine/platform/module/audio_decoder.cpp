@@ -16,7 +16,10 @@ AudioDecoder::AudioDecoder(AudioDemuxer& demuxer) : demuxer_(demuxer) {
   if (!codec_) fail("out of memory");
   int result = avcodec_parameters_to_context(codec_.get(), demuxer.stream().codecpar);
   if (result >= 0) result = avcodec_open2(codec_.get(), &demuxer.decoder(), nullptr);
-  if (result < 0) fail(errorText(result));
+  if (result < 0) {  // the stream's parameters are nothing this decoder can decode
+    throw UndecodableAudioError("Cannot open audio file " + demuxer_.path() + ": " +
+                                errorText(result));
+  }
 }
 
 const AVFrame* AudioDecoder::nextFrame() {
