@@ -19,7 +19,7 @@ const CatalogEntry* RealSpeechPlatform::entryFor(const ModuleList& modules) {
   return catalog().find(modules.front()->locale().identifier());
 }
 
-bool RealSpeechPlatform::transcriberIsAvailable() { return speechModulePresent(); }
+bool RealSpeechPlatform::transcriberIsAvailable() { return speechModuleLooksLoadable(); }
 
 Locale RealSpeechPlatform::makeLocale(const std::string& identifier) { return Locale(identifier); }
 

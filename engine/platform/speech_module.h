@@ -54,10 +54,13 @@ class SpeechModule {
   virtual void installAssets(const AssetInstallJob& job) = 0;
 };
 
-// Loads the module beside the running binary once per process.
+// Loads the module beside the running binary once per process; throws PlatformError "The speech
+// module could not be loaded: ..." when it is missing or damaged.
 SpeechModule& loadSpeechModule();
-// Whether the module is present beside the binary (without loading it).
-bool speechModulePresent();
+// Whether the module beside the binary looks loadable: an ELF shared object of this machine's
+// kind, not cut short. Reads its headers, never loads it, so that answering stays cheap;
+// loadSpeechModule() makes the same check before dlopen, which would fault on a cut file.
+bool speechModuleLooksLoadable();
 
 }  // namespace ondevice::platform
 

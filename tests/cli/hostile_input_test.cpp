@@ -619,6 +619,45 @@ TEST(HostileInput, AllStreamsClosed) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The speech module and the model: a run that cannot recognise ends with a record that says
+// why, never as invalid audio and never without a record.
+
+TEST(HostileInput, SpeechModuleThatCannotBeLoaded) {
+  // The binary copied beside a module that is garbage, cut short, or missing.
+  ScratchDirectory scratch;
+  const fs::path binary = scratch.path() / "ondevice-stt";
+  const fs::path module = scratch.path() / "ondevice-stt-speech.so";
+  fs::copy_file(testing::binaryPath(), binary);
+  const std::string realModule =
+      readBytes(fs::path(testing::binaryPath()).parent_path() / "ondevice-stt-speech.so");
+  const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+      {"garbage", "garbage\n"},
+      {"cut short", realModule.substr(0, 4096)},
+      {"only its header", realModule.substr(0, 64)},
+      {"missing", std::nullopt},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    fs::remove(module);
+    if (bytes) writeBytes(module, *bytes);
+    const ProcessResult available = testing::runProcess({binary.string(), "is-available"});
+    expectOneRecord(available);
+    EXPECT_EQ(available.out, "{\"available\":false,\"language\":\"en_US\"}\n");
+
+    const ProcessResult r = testing::runProcess(
+        {binary.string(), "transcribe", "--no-prepare", "--file", speechFile()});
+    expectOneRecord(r);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(field(r, "error").starts_with("The speech module could not be loaded: ")) << r.err;
+  }
+  // The module itself, copied beside the binary, is loadable.
+  writeBytes(module, realModule);
+  ::chmod(module.c_str(), 0755);
+  const ProcessResult available = testing::runProcess({binary.string(), "is-available"});
+  EXPECT_EQ(available.out, "{\"available\":true,\"language\":\"en_US\"}\n");
+}
+
+// ---------------------------------------------------------------------------------------------
 // Store: prepare against a catalog whose en_US model must be downloaded from a server of the
 // test's own, into a store that cannot take it.
 
