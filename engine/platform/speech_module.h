@@ -24,10 +24,20 @@ struct ModelFiles {
   std::string dictionary;
 };
 
+// What a recogniser thread is doing. The recogniser may end the process itself (PocketSphinx
+// calls exit() when a model file is malformed, and a damaged model can make it fault); the stage
+// of the thread that ended it says what went wrong.
+enum class RecogniserStage : unsigned char { none, loadingModel, decoding };
+// Notes the calling thread's stage; async-signal-safe to read back, never throws.
+using RecogniserStageNote = void (*)(RecogniserStage) noexcept;
+
 // The model an analyzer is to use: the files, or why there are none.
 struct AnalyzerModel {
   std::optional<ModelFiles> files;
   std::string unavailableReason;  // set when files is empty
+  // Where decoder threads note their stage; none to note nothing. The binary hands the module a
+  // function of its own: the module's copy of the platform library has state of its own.
+  RecogniserStageNote noteStage = nullptr;
 };
 
 // Everything needed to download and install one locale's assets into the store.

@@ -618,6 +618,71 @@ TEST(HostileInput, AllStreamsClosed) {
   EXPECT_EQ(readBytes(copy), before);
 }
 
+TEST(HostileInput, FileSizeLimit) {
+  // Standard output and standard error go to files under a 1 KiB size limit (ulimit -f 1): a
+  // record that does not fit fails the run (status 1, never a death by SIGXFSZ), and no part of
+  // it stays behind in the file.
+  ScratchDirectory scratch;
+  const std::string language(3000, 'x');
+  const std::string tooLarge =
+      "{\"error\":\"Unable to write the result to standard output: File too large\"}\n";
+  struct Case {
+    std::string name;
+    std::vector<std::string> arguments;
+    std::string redirection;  // of the shell command, with $OUT and $ERR
+    std::string before;       // what $OUT holds at the start
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {"a record that fits", {"version"}, ">\"$OUT\" 2>\"$ERR\"", "", 0, kVersion, ""},
+      {"a result that does not fit",
+       {"is-available", "--language", language},
+       ">\"$OUT\" 2>\"$ERR\"",
+       "",
+       1,
+       "",
+       tooLarge},
+      // Nothing can be reported: the status alone says the run failed.
+      {"an error record that does not fit",
+       {"prepare", "--language", language},
+       ">\"$OUT\" 2>\"$ERR\"",
+       "",
+       1,
+       "",
+       ""},
+      // Both streams appending to one file that already holds a line: the line stays, the
+      // partial result goes, the error record follows the line.
+      {"one file for both streams",
+       {"is-available", "--language", language},
+       ">>\"$OUT\" 2>&1",
+       "an earlier line\n",
+       1,
+       "an earlier line\n" + tooLarge,
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path out = scratch.path() / "out";
+    const fs::path err = scratch.path() / "err";
+    writeBytes(out, c.before);
+    writeBytes(err, "");
+    std::vector<std::string> argv{"bash", "-c", "ulimit -f 1; exec \"$0\" \"$@\" " + c.redirection,
+                                  testing::binaryPath()};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    ProcessOptions options;
+    options.environment = {{"OUT", out.string()}, {"ERR", err.string()}};
+    options.timeout = kBound;
+    const ProcessResult r = testing::runProcess(argv, options);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitStatus, c.status) << r.err;
+    EXPECT_EQ(readBytes(out), c.out);
+    EXPECT_EQ(readBytes(err), c.err);
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The speech module and the model: a run that cannot recognise ends with a record that says
 // why, never as invalid audio and never without a record.
@@ -655,6 +720,43 @@ TEST(HostileInput, SpeechModuleThatCannotBeLoaded) {
   ::chmod(module.c_str(), 0755);
   const ProcessResult available = testing::runProcess({binary.string(), "is-available"});
   EXPECT_EQ(available.out, "{\"available\":true,\"language\":\"en_US\"}\n");
+}
+
+TEST(HostileInput, MalformedModel) {
+  // The system model with its model definition replaced: PocketSphinx ends the process from the
+  // decoder thread that loads it (exit() on "garbage", a fault on a file cut in half). The run
+  // still ends with exactly one error record, saying what failed.
+  ScratchDirectory scratch;
+  const fs::path model = scratch.path() / "model";
+  const fs::path system = testing::assets::kSystemModel;
+  fs::create_directories(model / "en-us");
+  for (const auto& part : fs::directory_iterator(system / "en-us")) {
+    fs::create_symlink(part.path(), model / "en-us" / part.path().filename());
+  }
+  fs::create_symlink(system / "en-us.lm.bin", model / "en-us.lm.bin");
+  fs::create_symlink(system / "cmudict-en-us.dict", model / "cmudict-en-us.dict");
+  const fs::path catalog = scratch.path() / "catalog.json";
+  testing::assets::CatalogLine line;
+  line.system = model.string();
+  writeBytes(catalog, testing::assets::catalogJson({line}));
+  const std::string mdef = readBytes(system / "en-us" / "mdef");
+
+  for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
+           {"garbage", "garbage\n"}, {"cut in half", mdef.substr(0, mdef.size() / 2)}}) {
+    SCOPED_TRACE(name);
+    fs::remove(model / "en-us" / "mdef");
+    writeBytes(model / "en-us" / "mdef", bytes);
+    ProcessOptions options;
+    options.environment = {{"ONDEVICE_STT_CATALOG", catalog.string()},
+                           {"ONDEVICE_STT_ASSETS", (scratch.path() / "store").string()}};
+    const ProcessResult r = run({"transcribe", "--no-prepare", "--file", speechFile()}, options);
+    expectOneRecord(r);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(field(r, "error"),
+              "The speech recogniser stopped the run: the speech model for en_US could not be "
+              "loaded.");
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

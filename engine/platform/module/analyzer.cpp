@@ -75,10 +75,10 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
     try {
       if (!model_.files) throw PlatformError(model_.unavailableReason);
 
-      pool_ = std::make_unique<DecoderPool>(*model_.files, threads_,
-                                            [results = results_](TranscriptionResult result) {
-                                              results->deliver(std::move(result));
-                                            });
+      pool_ = std::make_unique<DecoderPool>(
+          *model_.files, threads_,
+          [results = results_](TranscriptionResult result) { results->deliver(std::move(result)); },
+          model_.noteStage);
       UtteranceSegmenter segmenter;
       const auto decode = [this](Utterance utterance) { pool_->submit(std::move(utterance)); };
       std::vector<int16_t> chunk;
