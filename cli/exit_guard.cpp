@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -15,6 +16,8 @@ namespace {
 // Set once before any other thread exists.
 StopDescription describeStop = nullptr;
 pid_t mainThread = 0;
+// The thread writing the guard's record, once it claimed the report.
+std::atomic<pid_t> guardThread{0};
 
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
@@ -66,6 +69,7 @@ void writeFully(const char* bytes, size_t count) noexcept {
 
 // Async-signal-safe: no allocation, no lock, only write().
 [[noreturn]] void reportAndEnd(const char* generalDescription) noexcept {
+  guardThread = currentThread();
   const char* description = describeStop != nullptr ? describeStop() : nullptr;
   Line line;
   line.raw("{\"error\":\"");
@@ -74,6 +78,13 @@ void writeFully(const char* bytes, size_t count) noexcept {
   writeFully(line.data(), line.size());
   writeFully("\n", 1);  // the line feed as a write of its own, like every record's
   ::_exit(1);
+}
+
+// Another thread is writing the guard's record and ends the process next; should this be that
+// thread, failing once more on its way, it ends the process itself.
+[[noreturn]] void awaitTheGuardsEnd() noexcept {
+  if (guardThread == currentThread()) ::_exit(1);
+  report::awaitTheExitGuard();
 }
 
 void onExit() noexcept {
@@ -87,7 +98,7 @@ void onExit() noexcept {
       if (currentThread() != mainThread) ::_exit(claim.entryPointStatus);
       return;
     case report::GuardClaim::Owner::exitGuardBefore:
-      report::awaitTheExitGuard();
+      awaitTheGuardsEnd();
   }
 }
 
@@ -112,7 +123,7 @@ void onFatalSignal(int signal) noexcept {
     case report::GuardClaim::Owner::entryPoint:
       ::_exit(claim.entryPointStatus);
     case report::GuardClaim::Owner::exitGuardBefore:
-      report::awaitTheExitGuard();
+      awaitTheGuardsEnd();
   }
 }
 
