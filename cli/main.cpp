@@ -1,5 +1,6 @@
 // The entry point: parse, dispatch, and turn any failure into one error record on standard error.
-// The process ends with status 0 after a written result and 1 after any failure, nothing else.
+// The process ends with status 0 after a written result and 1 after any failure, nothing else,
+// also when a library ends it or it faults (cli/exit_guard.h).
 
 #include <csignal>
 #include <cstdlib>
@@ -9,9 +10,12 @@
 
 #include "cli/arguments.h"
 #include "cli/dispatch.h"
+#include "cli/exit_guard.h"
 #include "engine/platform/real_speech_platform.h"
+#include "engine/platform/recogniser_watch.h"
 #include "output/helper_error.h"
 #include "output/json_writer.h"
+#include "output/run_report.h"
 
 namespace {
 
@@ -27,6 +31,12 @@ std::string descriptionOf(std::exception_ptr error) {
   }
 }
 
+// Ends the run as the entry point, which owns its report, also where writing the record failed.
+[[noreturn]] void endRun(int status) {
+  if (!ondevice::report::claimForEntryPoint(status)) ondevice::report::awaitTheExitGuard();
+  std::exit(status);
+}
+
 [[noreturn]] void failWith(std::exception_ptr error) {
   try {
     ondevice::writeJSON(ondevice::ErrorOutput(descriptionOf(error)),
@@ -34,14 +44,17 @@ std::string descriptionOf(std::exception_ptr error) {
   } catch (...) {
     // Nothing more can be reported.
   }
-  std::exit(1);
+  endRun(1);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A host that stops reading must see a failed write, not a process killed by SIGPIPE.
+  // A host that stops reading, or a file size limit, must give a failed write, not a process
+  // killed by SIGPIPE or SIGXFSZ.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  ondevice::installExitGuard(&ondevice::platform::recogniserStopDescription);
 
   std::vector<std::string> arguments;
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
@@ -53,5 +66,5 @@ int main(int argc, char** argv) {
   } catch (...) {
     failWith(std::current_exception());
   }
-  std::exit(0);
+  endRun(0);
 }

@@ -3,6 +3,7 @@
 
 #include "engine/apple_speech_engine.h"
 
+#include "engine/platform/platform_error.h"
 #include "engine/result_collector.h"
 #include "engine/text_trimming.h"
 #include "output/helper_error.h"
@@ -86,7 +87,9 @@ TranscriptionOutput AppleSpeechEngine::transcribe(platform::SpeechPlatform& plat
   std::unique_ptr<platform::AudioFile> audioFile;
   try {
     audioFile = platform.openAudioFile(path);
-  } catch (...) {
+  } catch (const platform::UndecodableAudioError&) {
+    // Only the file's own fault is invalid audio; a speech module that cannot be loaded or
+    // memory running out passes on unchanged.
     throw HelperError(HelperError::Case::invalidAudio, path);
   }
 

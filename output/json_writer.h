@@ -2,7 +2,8 @@
 // writeJSON: one record as one line of compact JSON, keys in ascending order, on standard output
 // or standard error. The record is serialized completely before the first byte is written; a
 // record that cannot be serialized (a non-finite number) throws and writes nothing, and a
-// stream that refuses the line (closed, a pipe whose reader is gone) throws too.
+// stream that refuses the line (closed, a pipe whose reader is gone, a file at its size limit)
+// throws too, leaving no part of the line behind in a regular file where it can help it.
 //
 //   writeJSON(PrepareOutput(true, "en_US"));                      // {"language":"en_US","prepared":true}
 //   writeJSON(ErrorOutput("..."), OutputStream::standardError);
@@ -84,14 +85,16 @@ class OutputWriteError : public std::runtime_error {
   OutputWriteError(OutputStream stream, int error);
 };
 
-// Writes all of `bytes` to the stream, retrying short writes; throws OutputWriteError.
-void writeToStream(OutputStream stream, std::string_view bytes);
+// Writes one record line: `text`, then the line feed as a write of its own, each retried until
+// complete; throws OutputWriteError. A line is written whole or the run fails: when the stream
+// is a regular file that a failed write left holding part of the line at its end, the file is
+// cut back to where the line began. Claims the run's report for the entry point first (see
+// output/run_report.h); when the exit guard holds it, waits for the guard to end the process.
+void writeRecordLine(OutputStream stream, std::string_view text);
 
 template <typename Record>
 void writeJSON(const Record& record, OutputStream to = OutputStream::standardOutput) {
-  const std::string text = serializeJSON(record);
-  writeToStream(to, text);
-  writeToStream(to, "\n");  // the line feed as a write of its own, after the whole record
+  writeRecordLine(to, serializeJSON(record));
 }
 
 }  // namespace ondevice

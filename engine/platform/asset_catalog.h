@@ -7,15 +7,20 @@
 //   {"locales": {"en_US": {"system": "/usr/share/pocketsphinx/model/en-us",
 //                          "archive": "https://mirror.example/en_US.tar.gz",
 //                          "sha256": "<64 hex digits>", "size": 31500000,
+//                          "installedSize": 60000000,
 //                          "model": {"acoustic": "en-us", "language": "en-us.lm.bin",
 //                                    "dictionary": "cmudict-en-us.dict"}}}}
 //
 // Entries keep the order of the file: the first entry of a language answers for the bare
-// language ("en").
+// language ("en"). Keys may be written in any spelling of a locale ("en-us", "en_US.UTF-8"); each
+// is stored as its POSIX identifier ("en_US"), which also names the locale's entries in the
+// store. A file is read whole, so it may hold at most kMaximumFileSize bytes; parsing takes time
+// linear in its length.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace ondevice::platform {
@@ -39,18 +44,27 @@ struct CatalogEntry {
 
 class AssetCatalog {
  public:
+  // Far above any real catalog (a few hundred bytes per language), and small enough that
+  // reading and parsing it stays cheap for every command.
+  static constexpr std::uint64_t kMaximumFileSize = 4u << 20;
+
   // The catalog in force: the file named by ONDEVICE_STT_CATALOG, else the built-in one.
-  // Throws PlatformError when that file cannot be read or parsed.
+  // Throws PlatformError when that file cannot be read or parsed, or is larger than
+  // kMaximumFileSize.
   static AssetCatalog load();
   // Parses catalog JSON; `source` names it in error descriptions.
   static AssetCatalog parse(const std::string& json, const std::string& source);
   static AssetCatalog builtIn();
 
   const std::vector<CatalogEntry>& entries() const { return entries_; }
+  // The entry of a POSIX identifier ("en_US"), as the catalog stores it.
   const CatalogEntry* find(const std::string& identifier) const;
 
  private:
+  void add(CatalogEntry entry);
+
   std::vector<CatalogEntry> entries_;
+  std::unordered_map<std::string, std::size_t> indexByIdentifier_;
 };
 
 }  // namespace ondevice::platform

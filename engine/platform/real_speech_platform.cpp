@@ -5,6 +5,7 @@
 #include "engine/platform/asset_store.h"
 #include "engine/platform/locale_identifier.h"
 #include "engine/platform/platform_error.h"
+#include "engine/platform/recogniser_watch.h"
 #include "engine/platform/speech_module.h"
 
 namespace ondevice::platform {
@@ -19,7 +20,7 @@ const CatalogEntry* RealSpeechPlatform::entryFor(const ModuleList& modules) {
   return catalog().find(modules.front()->locale().identifier());
 }
 
-bool RealSpeechPlatform::transcriberIsAvailable() { return speechModulePresent(); }
+bool RealSpeechPlatform::transcriberIsAvailable() { return speechModuleLooksLoadable(); }
 
 Locale RealSpeechPlatform::makeLocale(const std::string& identifier) { return Locale(identifier); }
 
@@ -78,6 +79,8 @@ std::unique_ptr<SpeechAnalyzer> RealSpeechPlatform::makeAnalyzer(const ModuleLis
   } catch (const std::exception& e) {
     model.unavailableReason = e.what();
   }
+  watchRecognition(modules.front()->locale().identifier());
+  model.noteStage = &noteRecogniserStage;
   return loadSpeechModule().makeAnalyzer(modules.front(), std::move(model));
 }
 

@@ -24,10 +24,20 @@ struct ModelFiles {
   std::string dictionary;
 };
 
+// What a recogniser thread is doing. The recogniser may end the process itself (PocketSphinx
+// calls exit() when a model file is malformed, and a damaged model can make it fault); the stage
+// of the thread that ended it says what went wrong.
+enum class RecogniserStage : unsigned char { none, loadingModel, decoding };
+// Notes the calling thread's stage; async-signal-safe to read back, never throws.
+using RecogniserStageNote = void (*)(RecogniserStage) noexcept;
+
 // The model an analyzer is to use: the files, or why there are none.
 struct AnalyzerModel {
   std::optional<ModelFiles> files;
   std::string unavailableReason;  // set when files is empty
+  // Where decoder threads note their stage; none to note nothing. The binary hands the module a
+  // function of its own: the module's copy of the platform library has state of its own.
+  RecogniserStageNote noteStage = nullptr;
 };
 
 // Everything needed to download and install one locale's assets into the store.
@@ -44,7 +54,8 @@ struct AssetInstallJob {
 class SpeechModule {
  public:
   virtual ~SpeechModule() = default;
-  // Throws PlatformError when FFmpeg cannot open the file or finds no decodable audio in it.
+  // Throws UndecodableAudioError when the file is not a readable regular file or FFmpeg finds no
+  // decodable audio in it; PlatformError for any other failure.
   virtual std::unique_ptr<AudioFile> openAudioFile(const std::string& path) = 0;
   // An analyzer driving `transcriber`; failures surface from analyzeSequence.
   virtual std::unique_ptr<SpeechAnalyzer> makeAnalyzer(SpeechTranscriberRef transcriber,
@@ -53,10 +64,13 @@ class SpeechModule {
   virtual void installAssets(const AssetInstallJob& job) = 0;
 };
 
-// Loads the module beside the running binary once per process.
+// Loads the module beside the running binary once per process; throws PlatformError "The speech
+// module could not be loaded: ..." when it is missing or damaged.
 SpeechModule& loadSpeechModule();
-// Whether the module is present beside the binary (without loading it).
-bool speechModulePresent();
+// Whether the module beside the binary looks loadable: an ELF shared object of this machine's
+// kind, not cut short. Reads its headers, never loads it, so that answering stays cheap;
+// loadSpeechModule() makes the same check before dlopen, which would fault on a cut file.
+bool speechModuleLooksLoadable();
 
 }  // namespace ondevice::platform
 

@@ -7,7 +7,8 @@
 //     auto locale = platform.supportedLocale(platform.makeLocale("en-US"));   // en_US
 //   }
 //
-// Every call that can fail throws PlatformError (or, from tests, whatever the script says).
+// Every call that can fail throws PlatformError (or, from tests, whatever the script says);
+// openAudioFile throws UndecodableAudioError when the file itself is not decodable audio.
 
 #include <cstdint>
 #include <memory>
@@ -17,6 +18,7 @@
 
 #include "engine/platform/locale.h"
 #include "engine/platform/media_time.h"
+#include "engine/platform/platform_error.h"
 #include "engine/platform/speech_transcriber.h"
 
 namespace ondevice::platform {
@@ -79,6 +81,9 @@ class SpeechPlatform {
       const ModuleList& modules) = 0;
 
   virtual bool fileExists(const std::string& path) = 0;
+  // Throws UndecodableAudioError when the file is missing, not a regular file, unreadable or
+  // holds no decodable audio; any other failure (the speech module cannot be loaded, memory
+  // runs out) is thrown as it is.
   virtual std::unique_ptr<AudioFile> openAudioFile(const std::string& path) = 0;
   virtual std::unique_ptr<SpeechAnalyzer> makeAnalyzer(const ModuleList& modules) = 0;
 };

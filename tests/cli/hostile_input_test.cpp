@@ -7,11 +7,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -356,7 +358,8 @@ TEST(HostileInput, Audio) {
            }),
            tone),
        1},
-      {"thousand-channels.wav", wav(header([](WavHeader& h) { h.channels = 1000; }), tone), {}},
+      // More channels than any decoder takes: refused when the decoder is opened.
+      {"thousand-channels.wav", wav(header([](WavHeader& h) { h.channels = 1000; }), tone), 1},
       {"zero-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0; }), tone), 1},
       {"one-hertz.wav",
        wav(header([](WavHeader& h) { h.sampleRate = 1; }), tone.substr(0, 20)),
@@ -443,6 +446,42 @@ TEST(HostileInput, FilesThatNameOtherFiles) {
     expectOneRecord(r);
     EXPECT_EQ(field(r, "error"), "Invalid audio file: " + (dir / name).string());
   }
+}
+
+TEST(HostileInput, AudioPathSwappedWithAFifo) {
+  // The path names a WAV one moment and a FIFO without writer the next: a thread swaps the two
+  // (renameat2 RENAME_EXCHANGE) while the tool runs. Whatever the path names when the file is
+  // opened is what is checked and read, so every run ends on its own, as a result or as
+  // invalid audio.
+  ScratchDirectory scratch;
+  const fs::path audio = scratch.path() / "audio.wav";
+  const fs::path other = scratch.path() / "other";
+  writeBytes(audio, wav(WavHeader(), std::string(16000, '\0')));  // silence: no model is loaded
+  ASSERT_EQ(::mkfifo(other.c_str(), 0600), 0);
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {
+    while (!stop) ::renameat2(AT_FDCWD, audio.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
+  });
+  // Before the file was checked through its descriptor, about one run in twenty hung.
+  constexpr int kRuns = 100;
+  int results = 0;
+  int refusals = 0;
+  for (int i = 0; i < kRuns; ++i) {
+    SCOPED_TRACE(i);
+    ProcessOptions options;
+    options.timeout = std::chrono::seconds(30);
+    const ProcessResult r =
+        testing::runBinary({"transcribe", "--no-prepare", "--file", audio.string()}, options);
+    expectOneRecord(r);
+    if (r.exitStatus == 0) ++results;
+    if (r.exitStatus == 1) {
+      ++refusals;
+      EXPECT_EQ(field(r, "error"), "Invalid audio file: " + audio.string());
+    }
+  }
+  stop = true;
+  swapper.join();
+  EXPECT_EQ(results + refusals, kRuns);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -577,6 +616,147 @@ TEST(HostileInput, AllStreamsClosed) {
     EXPECT_EQ(r.exitStatus, 1);
   }
   EXPECT_EQ(readBytes(copy), before);
+}
+
+TEST(HostileInput, FileSizeLimit) {
+  // Standard output and standard error go to files under a 1 KiB size limit (ulimit -f 1): a
+  // record that does not fit fails the run (status 1, never a death by SIGXFSZ), and no part of
+  // it stays behind in the file.
+  ScratchDirectory scratch;
+  const std::string language(3000, 'x');
+  const std::string tooLarge =
+      "{\"error\":\"Unable to write the result to standard output: File too large\"}\n";
+  struct Case {
+    std::string name;
+    std::vector<std::string> arguments;
+    std::string redirection;  // of the shell command, with $OUT and $ERR
+    std::string before;       // what $OUT holds at the start
+    int status;
+    std::string out;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {"a record that fits", {"version"}, ">\"$OUT\" 2>\"$ERR\"", "", 0, kVersion, ""},
+      {"a result that does not fit",
+       {"is-available", "--language", language},
+       ">\"$OUT\" 2>\"$ERR\"",
+       "",
+       1,
+       "",
+       tooLarge},
+      // Nothing can be reported: the status alone says the run failed.
+      {"an error record that does not fit",
+       {"prepare", "--language", language},
+       ">\"$OUT\" 2>\"$ERR\"",
+       "",
+       1,
+       "",
+       ""},
+      // Both streams appending to one file that already holds a line: the line stays, the
+      // partial result goes, the error record follows the line.
+      {"one file for both streams",
+       {"is-available", "--language", language},
+       ">>\"$OUT\" 2>&1",
+       "an earlier line\n",
+       1,
+       "an earlier line\n" + tooLarge,
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path out = scratch.path() / "out";
+    const fs::path err = scratch.path() / "err";
+    writeBytes(out, c.before);
+    writeBytes(err, "");
+    std::vector<std::string> argv{"bash", "-c", "ulimit -f 1; exec \"$0\" \"$@\" " + c.redirection,
+                                  testing::binaryPath()};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    ProcessOptions options;
+    options.environment = {{"OUT", out.string()}, {"ERR", err.string()}};
+    options.timeout = kBound;
+    const ProcessResult r = testing::runProcess(argv, options);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitStatus, c.status) << r.err;
+    EXPECT_EQ(readBytes(out), c.out);
+    EXPECT_EQ(readBytes(err), c.err);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The speech module and the model: a run that cannot recognise ends with a record that says
+// why, never as invalid audio and never without a record.
+
+TEST(HostileInput, SpeechModuleThatCannotBeLoaded) {
+  // The binary copied beside a module that is garbage, cut short, or missing.
+  ScratchDirectory scratch;
+  const fs::path binary = scratch.path() / "ondevice-stt";
+  const fs::path module = scratch.path() / "ondevice-stt-speech.so";
+  fs::copy_file(testing::binaryPath(), binary);
+  const std::string realModule =
+      readBytes(fs::path(testing::binaryPath()).parent_path() / "ondevice-stt-speech.so");
+  const std::vector<std::pair<std::string, std::optional<std::string>>> cases = {
+      {"garbage", "garbage\n"},
+      {"cut short", realModule.substr(0, 4096)},
+      {"only its header", realModule.substr(0, 64)},
+      {"missing", std::nullopt},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    fs::remove(module);
+    if (bytes) writeBytes(module, *bytes);
+    const ProcessResult available = testing::runProcess({binary.string(), "is-available"});
+    expectOneRecord(available);
+    EXPECT_EQ(available.out, "{\"available\":false,\"language\":\"en_US\"}\n");
+
+    const ProcessResult r = testing::runProcess(
+        {binary.string(), "transcribe", "--no-prepare", "--file", speechFile()});
+    expectOneRecord(r);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(field(r, "error").starts_with("The speech module could not be loaded: ")) << r.err;
+  }
+  // The module itself, copied beside the binary, is loadable.
+  writeBytes(module, realModule);
+  ::chmod(module.c_str(), 0755);
+  const ProcessResult available = testing::runProcess({binary.string(), "is-available"});
+  EXPECT_EQ(available.out, "{\"available\":true,\"language\":\"en_US\"}\n");
+}
+
+TEST(HostileInput, MalformedModel) {
+  // The system model with its model definition replaced: PocketSphinx ends the process from the
+  // decoder thread that loads it (exit() on "garbage", a fault on a file cut in half). The run
+  // still ends with exactly one error record, saying what failed.
+  ScratchDirectory scratch;
+  const fs::path model = scratch.path() / "model";
+  const fs::path system = testing::assets::kSystemModel;
+  fs::create_directories(model / "en-us");
+  for (const auto& part : fs::directory_iterator(system / "en-us")) {
+    fs::create_symlink(part.path(), model / "en-us" / part.path().filename());
+  }
+  fs::create_symlink(system / "en-us.lm.bin", model / "en-us.lm.bin");
+  fs::create_symlink(system / "cmudict-en-us.dict", model / "cmudict-en-us.dict");
+  const fs::path catalog = scratch.path() / "catalog.json";
+  testing::assets::CatalogLine line;
+  line.system = model.string();
+  writeBytes(catalog, testing::assets::catalogJson({line}));
+  const std::string mdef = readBytes(system / "en-us" / "mdef");
+
+  for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>>{
+           {"garbage", "garbage\n"}, {"cut in half", mdef.substr(0, mdef.size() / 2)}}) {
+    SCOPED_TRACE(name);
+    fs::remove(model / "en-us" / "mdef");
+    writeBytes(model / "en-us" / "mdef", bytes);
+    ProcessOptions options;
+    options.environment = {{"ONDEVICE_STT_CATALOG", catalog.string()},
+                           {"ONDEVICE_STT_ASSETS", (scratch.path() / "store").string()}};
+    const ProcessResult r = run({"transcribe", "--no-prepare", "--file", speechFile()}, options);
+    expectOneRecord(r);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(field(r, "error"),
+              "The speech recogniser stopped the run: the speech model for en_US could not be "
+              "loaded.");
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -743,6 +923,24 @@ TEST(HostileInput, CatalogWithNumberOutOfRange) {
   EXPECT_EQ(r.exitStatus, 1);
   // The platform's own description, naming the catalog.
   EXPECT_NE(field(r, "error").find(catalog.string()), std::string::npos) << r.err;
+}
+
+TEST(HostileInput, CatalogKeysInAnySpelling) {
+  // A catalog key is stored as its POSIX identifier, which results report.
+  ScratchDirectory scratch;
+  const fs::path catalog = scratch.path() / "catalog.json";
+  writeBytes(catalog,
+             R"({"locales": {"en-us": {"system": "/usr/share/pocketsphinx/model/en-us"}}})");
+  ProcessOptions options;
+  options.environment = {{"ONDEVICE_STT_CATALOG", catalog.string()},
+                         {"ONDEVICE_STT_ASSETS", (scratch.path() / "store").string()}};
+  for (const std::string language : {"en-us", "en_US", "en"}) {
+    SCOPED_TRACE(language);
+    const ProcessResult available = run({"is-available", "--language", language}, options);
+    EXPECT_EQ(available.out, "{\"available\":true,\"language\":\"en_US\"}\n");
+    const ProcessResult prepared = run({"prepare", "--language", language}, options);
+    EXPECT_EQ(prepared.out, "{\"language\":\"en_US\",\"prepared\":true}\n");
+  }
 }
 
 }  // namespace

@@ -231,9 +231,20 @@ TEST(Transcribe, FailuresPassOutAsTheTableSays) {
        "HelperError: Invalid audio file: /tmp/talk.wav", "exists /tmp/talk.wav"},
       {"missing file without preparation", "en_US", false, [](auto& s) { s.fileExists = false; },
        "HelperError: Invalid audio file: /tmp/talk.wav", "exists /tmp/talk.wav"},
-      {"unreadable file hides the platform's message", "en_US", false,
-       [](auto& s) { s.openFailure = ScriptedFailure{"codec soup"}; },
+      {"undecodable file hides the platform's message", "en_US", false,
+       [](auto& s) {
+         s.openFailure = ScriptedFailure{"codec soup", ScriptedFailure::Kind::undecodableAudio};
+       },
        "HelperError: Invalid audio file: /tmp/talk.wav", "open /tmp/talk.wav"},
+      // Only the file's own fault is invalid audio; the platform failing to open it is not.
+      {"a speech module that cannot be loaded passes unchanged", "en_US", false,
+       [](auto& s) {
+         s.openFailure = ScriptedFailure{"The speech module could not be loaded: bad ELF"};
+       },
+       "platform: The speech module could not be loaded: bad ELF", "open /tmp/talk.wav"},
+      {"running out of memory passes unchanged", "en_US", false,
+       [](auto& s) { s.openFailure = ScriptedFailure{"", ScriptedFailure::Kind::outOfMemory}; },
+       "platform: std::bad_alloc", "open /tmp/talk.wav"},
       {"preparation failure", "en_US", true,
        [](auto& s) { s.status = AssetStatus::unsupported; },
        "HelperError: Assets not supported for locale: en_US", "status 1"},

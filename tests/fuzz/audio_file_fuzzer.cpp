@@ -3,9 +3,10 @@
 // does before recognition (tests/fuzz/recognition_fuzzer.cpp does the recognition). Beside the
 // file lie a FIFO and a device that playlists may name.
 //
-// Checked: opening either succeeds or throws PlatformError; decoding either reaches the end or
-// throws PlatformError; the last sample time is none or a positive count at a positive rate,
-// and the 16 kHz samples handed out never reach past it; utterances lie in order inside them.
+// Checked: opening either succeeds or throws UndecodableAudioError; decoding either reaches the
+// end or throws PlatformError; the last sample time is none or a positive count at a positive
+// rate, and the 16 kHz samples handed out never reach past it; utterances lie in order inside
+// them.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -63,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<ondevice::platform::AudioFile> opened;
   try {
     opened = ondevice::platform::openDecodedAudioFile(path);
-  } catch (const ondevice::platform::PlatformError&) {
+  } catch (const ondevice::platform::UndecodableAudioError&) {
+    // Bytes that are not audio are the file's fault, never another failure of the platform.
     ::unlink(path.c_str());
     return 0;
   }

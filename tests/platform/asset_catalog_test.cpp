@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
@@ -34,6 +35,7 @@ TEST(AssetCatalogTest, ParsesEveryFieldAndKeepsTheFileOrder) {
   const auto catalog = AssetCatalog::parse(R"({"locales": {
       "fr_FR": {"archive": "https://m.example/fr.tar.xz", "sha256": ")" +
                                                std::string(64, 'A') + R"(", "size": 1234,
+                "installedSize": 56789012345,
                 "model": {"acoustic": "fr", "language": "lm/fr.lm.bin", "dictionary": "fr.dict"}},
       "en_US": {"system": "/opt/en"},
       "de_DE": {}}})",
@@ -47,6 +49,7 @@ TEST(AssetCatalogTest, ParsesEveryFieldAndKeepsTheFileOrder) {
   EXPECT_EQ(fr.archive, "https://m.example/fr.tar.xz");
   EXPECT_EQ(fr.sha256, std::string(64, 'a'));  // kept lower case
   EXPECT_EQ(fr.size, 1234u);
+  EXPECT_EQ(fr.installedSize, 56789012345u);
   EXPECT_FALSE(fr.system);
   EXPECT_EQ(fr.model.acoustic, "fr");
   EXPECT_EQ(fr.model.language, "lm/fr.lm.bin");
@@ -56,7 +59,44 @@ TEST(AssetCatalogTest, ParsesEveryFieldAndKeepsTheFileOrder) {
   EXPECT_FALSE(de.system);
   EXPECT_FALSE(de.archive);
   EXPECT_FALSE(de.size);
+  EXPECT_FALSE(de.installedSize);
   EXPECT_EQ(de.model.language, "en-us.lm.bin");  // default parts
+}
+
+TEST(AssetCatalogTest, KeysAreStoredAsPosixIdentifiersInFileOrder) {
+  // Identifiers name the store's directories and are what results report, so every spelling
+  // of a locale becomes the one POSIX identifier.
+  const auto catalog = AssetCatalog::parse(
+      R"({"locales": {"en-us": {}, "EN_gb.UTF-8": {}, "sr-latn-rs": {}, "es_419": {}}})", "t");
+  std::vector<std::string> identifiers;
+  for (const auto& entry : catalog.entries()) identifiers.push_back(entry.identifier);
+  EXPECT_EQ(identifiers, (std::vector<std::string>{"en_US", "en_GB", "sr_Latn_RS", "es_419"}));
+  EXPECT_NE(catalog.find("en_US"), nullptr);
+  EXPECT_EQ(catalog.find("en-us"), nullptr);
+}
+
+TEST(AssetCatalogTest, AHundredThousandLocalesKeepTheirOrder) {
+  // Each key costs the same however many came before it (the time is measured by bench/run).
+  const auto identifier = [](int i) {
+    return std::string{char('a' + i / 676 % 26), char('a' + i / 26 % 26), char('a' + i % 26)} +
+           "_" + std::string{char('A' + i / 17576 % 26), char('A' + i / 456976 % 26)};
+  };
+  constexpr int kCount = 100000;
+  std::string json = R"({"locales": {)";
+  for (int i = 0; i < kCount; ++i) {
+    json += (i > 0 ? ",\"" : "\"") + identifier(i) + R"(": {"system": "/m/)" + std::to_string(i) +
+            "\"}";
+  }
+  json += "}}";
+  const auto catalog = AssetCatalog::parse(json, "large.json");
+  ASSERT_EQ(catalog.entries().size(), static_cast<size_t>(kCount));
+  for (const int i : {0, 1, kCount / 2, kCount - 1}) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(catalog.entries()[i].identifier, identifier(i));
+    const CatalogEntry* found = catalog.find(identifier(i));
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->system, "/m/" + std::to_string(i));
+  }
 }
 
 TEST(AssetCatalogTest, RefusesMalformedCatalogsNamingTheFileAndTheProblem) {
@@ -85,8 +125,26 @@ TEST(AssetCatalogTest, RefusesMalformedCatalogsNamingTheFileAndTheProblem) {
        "inside the model directory"},
       {"{\"locales\": {\"en_US\": {\"model\": {\"acoustic\": \"/abs\"}}}}",
        "inside the model directory"},
-      {"{\"locales\": {\"../en\": {}}}", "identifiers hold only"},
-      {"{\"locales\": {\"\": {}}}", "identifiers hold only"},
+      {"{\"locales\": {\"en_US\": {\"installedSize\": -5}}}",
+       "\"installedSize\" must be a non-negative whole number"},
+      {"{\"locales\": {\"en_US\": {\"installedSize\": \"1 GB\"}}}",
+       "\"installedSize\" must be a non-negative whole number"},
+      {"{\"locales\": {\"../en\": {}}}", "locale \"../en\": the key is not a locale identifier"},
+      {"{\"locales\": {\"\": {}}}", "the key is not a locale identifier"},
+      {"{\"locales\": {\"english\": {}}}", "the key is not a locale identifier"},
+      {"{\"locales\": {\"en-us\": {}, \"de_DE\": {}, \"en_US\": {}}}",
+       "the keys \"en-us\" and \"en_US\" both name the locale en_US"},
+      {"{\"locales\": {\"de_DE\": {}, \"de_DE\": {}}}", "both name the locale de_DE"},
+      // A NUL would cut a path short where it reaches the system, and an error description
+      // where it reaches the host.
+      {"{\"locales\": {\"en\\u0000US\": {}}}", "locale \"en\\u0000US\": the key holds a NUL"},
+      {"{\"locales\": {\"en_US\": {\"system\": \"/opt/m\\u0000/x\"}}}",
+       "\"system\" holds a NUL character"},
+      {"{\"locales\": {\"en_US\": {\"archive\": \"http://x/a\\u0000.tar.gz\"}}}",
+       "\"archive\" holds a NUL character"},
+      {"{\"locales\": {\"en_US\": {\"sha256\": \"\\u0000\"}}}", "\"sha256\" holds a NUL"},
+      {"{\"locales\": {\"en_US\": {\"model\": {\"language\": \"lm\\u0000.bin\"}}}}",
+       "\"language\" holds a NUL character"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.json);
@@ -123,6 +181,27 @@ TEST_F(CatalogEnvironmentTest, TheNamedFileReplacesTheBuiltInCatalog) {
 
   setenv("ONDEVICE_STT_CATALOG", "", 1);  // empty counts as unset
   EXPECT_NE(AssetCatalog::load().find("en_US"), nullptr);
+}
+
+TEST_F(CatalogEnvironmentTest, AFileLargerThanTheCapIsRefusedUnread) {
+  // A valid catalog padded with blanks to exactly the cap loads; one byte more is refused.
+  const std::string catalog = R"({"locales": {"de_DE": {}}})";
+  const auto file = scratch_.path() / "catalog.json";
+  setenv("ONDEVICE_STT_CATALOG", file.c_str(), 1);
+  for (const std::uint64_t size :
+       {AssetCatalog::kMaximumFileSize, AssetCatalog::kMaximumFileSize + 1}) {
+    SCOPED_TRACE(size);
+    assets::writeText(file, catalog + std::string(size - catalog.size(), ' '));
+    try {
+      EXPECT_NE(AssetCatalog::load().find("de_DE"), nullptr);
+      EXPECT_EQ(size, AssetCatalog::kMaximumFileSize);
+    } catch (const PlatformError& error) {
+      EXPECT_EQ(size, AssetCatalog::kMaximumFileSize + 1);
+      EXPECT_EQ(std::string(error.what()),
+                "Asset catalog " + file.string() +
+                    " is not usable: it is larger than the 4 MiB a catalog may hold");
+    }
+  }
 }
 
 TEST_F(CatalogEnvironmentTest, AFileThatCannotBeReadIsAClearError) {

@@ -61,6 +61,31 @@ int64_t sampleCount(const std::string& path) {
   return std::stoll(r.out);
 }
 
+TEST(RecognitionThreads, TheMemoryBudgetBoundsRequestsToo) {
+  // 110 MB per decoder, at most a quarter of the memory and 1 GiB in all: 9 decoders at most.
+  constexpr uint64_t GiB = 1ull << 30;
+  const struct {
+    std::optional<unsigned> requested;
+    unsigned hardware;
+    uint64_t memory;
+    unsigned expected;
+  } cases[] = {
+      {std::nullopt, 2, 24 * GiB, 2},   // the hardware threads
+      {std::nullopt, 64, 24 * GiB, 9},  // the 1 GiB cap
+      {64, 2, 24 * GiB, 9},             // a request cannot lift the cap
+      {64, 2, 2 * GiB, 4},              // nor the quarter of the memory
+      {3, 8, 24 * GiB, 3},              // a request within the budget stands
+      {3, 1, 24 * GiB, 3},              // also above the hardware threads
+      {8, 8, 256ull << 20, 1},          // always at least one
+      {std::nullopt, 0, 0, 1},          // a system that tells nothing
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.requested.value_or(0) << " requested, " << c.hardware
+                                      << " threads, " << c.memory << " bytes");
+    EXPECT_EQ(recognitionThreads(c.requested, c.hardware, c.memory), c.expected);
+  }
+}
+
 class AnalyzerSpeech : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,6 +1,7 @@
 #include "tests/support/scripted_platform.h"
 
 #include <chrono>
+#include <new>
 #include <thread>
 
 #include "engine/platform/platform_error.h"
@@ -11,7 +12,15 @@ namespace {
 using platform::PlatformError;
 
 void raise(const std::optional<ScriptedFailure>& failure) {
-  if (failure) throw PlatformError(failure->description);
+  if (!failure) return;
+  switch (failure->kind) {
+    case ScriptedFailure::Kind::platformError:
+      throw PlatformError(failure->description);
+    case ScriptedFailure::Kind::undecodableAudio:
+      throw platform::UndecodableAudioError(failure->description);
+    case ScriptedFailure::Kind::outOfMemory:
+      throw std::bad_alloc();
+  }
 }
 
 // The scripted analyzer never reads its file.

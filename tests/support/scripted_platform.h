@@ -18,7 +18,9 @@
 namespace ondevice::testing {
 
 struct ScriptedFailure {
-  std::string description;  // thrown as PlatformError
+  enum class Kind { platformError, undecodableAudio, outOfMemory };
+  std::string description;  // the thrown error's description (std::bad_alloc has its own)
+  Kind kind = Kind::platformError;
 };
 
 struct Script {

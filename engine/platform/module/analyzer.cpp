@@ -36,13 +36,12 @@ std::optional<unsigned> threadsFromEnvironment() {
   return threads;
 }
 
-unsigned threadsWithinMemoryBudget() {
+// 0 when the system does not say.
+uint64_t physicalMemoryBytes() {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long pageSize = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return 1;
-  const uint64_t budget = std::min(
-      static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) / 4, kDecoderBudgetCap);
-  return static_cast<unsigned>(std::max<uint64_t>(1, budget / kBytesPerDecoder));
+  if (pages <= 0 || pageSize <= 0) return 0;
+  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
 }
 
 // Passes any failure on as a PlatformError: what reaches the host must be one.
@@ -76,10 +75,10 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
     try {
       if (!model_.files) throw PlatformError(model_.unavailableReason);
 
-      pool_ = std::make_unique<DecoderPool>(*model_.files, threads_,
-                                            [results = results_](TranscriptionResult result) {
-                                              results->deliver(std::move(result));
-                                            });
+      pool_ = std::make_unique<DecoderPool>(
+          *model_.files, threads_,
+          [results = results_](TranscriptionResult result) { results->deliver(std::move(result)); },
+          model_.noteStage);
       UtteranceSegmenter segmenter;
       const auto decode = [this](Utterance utterance) { pool_->submit(std::move(utterance)); };
       std::vector<int16_t> chunk;
@@ -127,10 +126,18 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
 
 }  // namespace
 
+unsigned recognitionThreads(std::optional<unsigned> requested, unsigned hardwareThreads,
+                            uint64_t physicalMemory) {
+  const uint64_t budget = std::min(physicalMemory / 4, kDecoderBudgetCap);
+  const auto withinBudget =
+      static_cast<unsigned>(std::clamp<uint64_t>(budget / kBytesPerDecoder, 1, kMostThreads));
+  const unsigned wanted = requested.value_or(std::max(1u, hardwareThreads));
+  return std::clamp(wanted, 1u, withinBudget);
+}
+
 unsigned defaultRecognitionThreads() {
-  if (auto threads = threadsFromEnvironment()) return *threads;
-  const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
-  return std::min({hardware, threadsWithinMemoryBudget(), kMostThreads});
+  return recognitionThreads(threadsFromEnvironment(), std::thread::hardware_concurrency(),
+                            physicalMemoryBytes());
 }
 
 std::unique_ptr<SpeechAnalyzer> makeRecognitionAnalyzer(SpeechTranscriberRef transcriber,

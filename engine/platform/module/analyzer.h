@@ -10,14 +10,23 @@
 // The output does not depend on the number of threads: the cuts depend on the audio alone and
 // every utterance is decoded on its own.
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "engine/platform/speech_module.h"
 
 namespace ondevice::platform {
 
-// Decoders used when the caller does not say: ONDEVICE_STT_THREADS when it holds a number from
-// 1 to 64, else the hardware threads, as far as the memory budget allows.
+// The decoders of a run: the number `requested`, else one per hardware thread, and either way
+// no more than the memory budget holds (110 MB per decoder, all together at most a quarter of
+// `physicalMemory` and 1 GiB), and at least one. A request cannot buy more memory than the
+// default would take.
+unsigned recognitionThreads(std::optional<unsigned> requested, unsigned hardwareThreads,
+                            uint64_t physicalMemory);
+
+// Decoders used when the caller does not say: recognitionThreads() of ONDEVICE_STT_THREADS (when
+// it holds a number from 1 to 64), this machine's hardware threads and its memory.
 unsigned defaultRecognitionThreads();
 
 // `threads` 0 means defaultRecognitionThreads().

@@ -18,7 +18,10 @@ AudioDecoder::AudioDecoder(AudioDemuxer& demuxer) : demuxer_(demuxer) {
   // Frames then carry their time in the stream's time base, gaps included.
   codec_->pkt_timebase = demuxer.stream().time_base;
   if (result >= 0) result = avcodec_open2(codec_.get(), &demuxer.decoder(), nullptr);
-  if (result < 0) fail(errorText(result));
+  if (result < 0) {  // the stream's parameters are nothing this decoder can decode
+    throw UndecodableAudioError("Cannot open audio file " + demuxer_.path() + ": " +
+                                errorText(result));
+  }
 }
 
 const AVFrame* AudioDecoder::nextFrame() {

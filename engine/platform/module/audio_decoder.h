@@ -14,8 +14,9 @@ namespace ondevice::platform {
 
 class AudioDecoder {
  public:
-  // Opens the decoder of the demuxer's stream; throws PlatformError "Cannot open audio file
-  // <path>: <why>". The demuxer must outlive the decoder.
+  // Opens the decoder of the demuxer's stream; throws UndecodableAudioError "Cannot open audio
+  // file <path>: <why>" when the decoder refuses the stream, PlatformError when memory runs
+  // out. The demuxer must outlive the decoder.
   explicit AudioDecoder(AudioDemuxer& demuxer);
   AudioDecoder(const AudioDecoder&) = delete;
   AudioDecoder& operator=(const AudioDecoder&) = delete;

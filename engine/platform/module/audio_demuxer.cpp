@@ -1,10 +1,5 @@
 #include "engine/platform/module/audio_demuxer.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-
-#include "base/system_error.h"
 #include "engine/platform/module/audio_limits.h"
 #include "engine/platform/platform_error.h"
 
@@ -13,41 +8,32 @@ namespace {
 
 using namespace ffmpeg;
 
+// What FFmpeg finds in the file decides whether it is audio. FFmpeg's own allocations are capped
+// (configureOnce), so one it cannot make is a file asking for more than audio needs, and is
+// refused like the rest.
 [[noreturn]] void fail(const std::string& path, const std::string& why) {
-  throw PlatformError("Cannot open audio file " + path + ": " + why);
-}
-
-// Opening a FIFO without writer would block forever, and a directory or device is never audio.
-void requireRegularFile(const std::string& path) {
-  struct stat status {};
-  if (::stat(path.c_str(), &status) != 0) fail(path, errnoText(errno));
-  if (S_ISDIR(status.st_mode)) fail(path, "it is a directory");
-  if (!S_ISREG(status.st_mode)) fail(path, "it is not a regular file");
-  if (status.st_size == 0) fail(path, "the file is empty");
+  throw UndecodableAudioError("Cannot open audio file " + path + ": " + why);
 }
 
 }  // namespace
 
-AudioDemuxer::AudioDemuxer(const std::string& path) : path_(path) {
+AudioDemuxer::AudioDemuxer(const std::string& path) : path_(path), input_(path) {
   configureOnce();
-  requireRegularFile(path);
 
-  // The file is opened here, not by the demuxer, and the demuxer may open no protocol at all:
-  // playlists, concatenation lists and references inside containers name other files, which an
-  // audio file never needs, and a FIFO named there would block the tool, a device named there
-  // feed it forever. The "file:" prefix keeps a colon in the name from selecting a protocol.
+  // The file is opened by input_, not by the demuxer, and the demuxer may open no protocol at
+  // all: playlists, concatenation lists and references inside containers name other files,
+  // which an audio file never needs, and a FIFO named there would block the tool, a device named
+  // there feed it forever. The URL only names the file for format probing; the "file:" prefix
+  // keeps a colon in the name from looking like a protocol.
   const std::string url = "file:" + path;
-  AVIOContext* rawIO = nullptr;
-  int result = avio_open2(&rawIO, url.c_str(), AVIO_FLAG_READ, nullptr, nullptr);
-  if (result < 0) fail(path, errorText(result));
-  io_.reset(rawIO);
-
   AVFormatContext* rawFormat = avformat_alloc_context();
-  if (rawFormat == nullptr) fail(path, "out of memory");
-  rawFormat->pb = io_.get();
+  if (rawFormat == nullptr) {
+    throw PlatformError("Cannot open audio file " + path + ": out of memory");
+  }
+  rawFormat->pb = input_.context();
   AVDictionary* rawOptions = nullptr;
   av_dict_set(&rawOptions, "protocol_whitelist", "none", 0);  // matches no protocol
-  result = avformat_open_input(&rawFormat, url.c_str(), nullptr, &rawOptions);
+  int result = avformat_open_input(&rawFormat, url.c_str(), nullptr, &rawOptions);
   const Dictionary unusedOptions(rawOptions);
   if (result < 0) fail(path, errorText(result));  // FFmpeg frees the context on failure
   format_.reset(rawFormat);

@@ -1,22 +1,24 @@
 #pragma once
-// The container side of an audio file: FFmpeg opens the file and nothing else, the best audio
+// The container side of an audio file: FFmpeg reads the file and nothing else, the best audio
 // stream is chosen, every other stream is discarded, and that stream's packets are read one by
 // one.
 //
-//   AudioDemuxer demuxer("talk.m4a");           // throws PlatformError
+//   AudioDemuxer demuxer("talk.m4a");           // throws UndecodableAudioError, PlatformError
 //   while (demuxer.nextPacket(*packet)) { decode(*packet); av_packet_unref(packet); }
 
 #include <string>
 
+#include "engine/platform/module/audio_input.h"
 #include "engine/platform/module/ffmpeg_handles.h"
 
 namespace ondevice::platform {
 
 class AudioDemuxer {
  public:
-  // Throws PlatformError "Cannot open audio file <path>: <why>". A path that is not a non-empty
-  // regular file (directory, FIFO, device) is refused before FFmpeg opens it, so that the tool
-  // can never block on a FIFO without writer.
+  // Throws UndecodableAudioError "Cannot open audio file <path>: <why>" when the path is not a
+  // non-empty regular file (refused through the descriptor it was opened as, without waiting on
+  // a FIFO or reading a device) or holds no decodable audio stream; PlatformError when the
+  // system runs short.
   explicit AudioDemuxer(const std::string& path);
   AudioDemuxer(const AudioDemuxer&) = delete;
   AudioDemuxer& operator=(const AudioDemuxer&) = delete;
@@ -32,7 +34,7 @@ class AudioDemuxer {
 
  private:
   std::string path_;
-  ffmpeg::IOContext io_;  // outlives format_, which reads through it
+  AudioInput input_;  // outlives format_, which reads through it
   ffmpeg::FormatContext format_;
   int streamIndex_ = -1;
   const AVCodec* decoder_ = nullptr;

@@ -27,13 +27,15 @@ std::optional<TranscriptionResult> resultFor(const Utterance& utterance, const s
   return result;
 }
 
-DecoderPool::DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver)
+DecoderPool::DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver,
+                         RecogniserStageNote noteStage)
     : model_(std::move(model)),
       maxDecoders_(std::max(1u, maxDecoders)),
       // Each decoder busy, one utterance waiting for each, and a few finished ones waiting for
       // an earlier one to be handed out first.
       maxInFlight_(2 * static_cast<int64_t>(maxDecoders_) + 2),
-      deliver_(std::move(deliver)) {}
+      deliver_(std::move(deliver)),
+      noteStage_(noteStage) {}
 
 DecoderPool::~DecoderPool() {
   stop();
@@ -96,13 +98,20 @@ void DecoderPool::complete(int64_t sequence, std::optional<TranscriptionResult> 
 }
 
 void DecoderPool::work() {
+  // Back to none however the work ends.
+  struct StageOfThisThread {
+    const DecoderPool& pool;
+    ~StageOfThisThread() { pool.note(RecogniserStage::none); }
+  } const stage{*this};
   std::unique_ptr<PocketSphinxDecoder> decoder;
+  note(RecogniserStage::loadingModel);
   try {
     decoder = std::make_unique<PocketSphinxDecoder>(model_);
   } catch (...) {
     fail(std::current_exception());
     return;
   }
+  note(RecogniserStage::decoding);
   while (true) {
     Job job;
     {

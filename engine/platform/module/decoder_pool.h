@@ -32,7 +32,10 @@ class DecoderPool {
  public:
   using Deliver = std::function<void(TranscriptionResult)>;
 
-  DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver);
+  // Each worker notes its stage through `noteStage`, when given: loading its model, then
+  // decoding, then none once it ends.
+  DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver,
+              RecogniserStageNote noteStage = nullptr);
   // Stops the workers after the utterance each is decoding and joins them.
   ~DecoderPool();
   DecoderPool(const DecoderPool&) = delete;
@@ -54,6 +57,9 @@ class DecoderPool {
   };
 
   void work();
+  void note(RecogniserStage stage) const noexcept {
+    if (noteStage_ != nullptr) noteStage_(stage);
+  }
   bool halted() const { return stopping_ || failure_ != nullptr; }
   void fail(std::exception_ptr error);
   void complete(int64_t sequence, std::optional<TranscriptionResult> result);
@@ -62,6 +68,7 @@ class DecoderPool {
   const unsigned maxDecoders_;
   const int64_t maxInFlight_;
   const Deliver deliver_;
+  const RecogniserStageNote noteStage_;
 
   std::mutex mutex_;
   std::condition_variable workAvailable_;
