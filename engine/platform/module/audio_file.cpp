@@ -35,7 +35,7 @@ class DecodedAudioFile final : public AudioFile {
     if (const AVFrame* first = decoder_.nextFrame()) {
       take(*first);
     } else if (decoder_.sawPackets()) {
-      throw PlatformError("Cannot open audio file " + path + ": none of its audio decodes");
+      throw UndecodableAudioError("Cannot open audio file " + path + ": none of its audio decodes");
     }
   }
 

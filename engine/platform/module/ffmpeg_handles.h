@@ -33,9 +33,6 @@ struct PacketFreer {
 struct ResamplerFreer {
   void operator()(SwrContext* context) const noexcept { swr_free(&context); }
 };
-struct IOContextCloser {
-  void operator()(AVIOContext* context) const noexcept { avio_closep(&context); }
-};
 struct DictionaryFreer {
   void operator()(AVDictionary* dictionary) const noexcept { av_dict_free(&dictionary); }
 };
@@ -45,7 +42,6 @@ using CodecContext = std::unique_ptr<AVCodecContext, CodecContextFreer>;
 using Frame = std::unique_ptr<AVFrame, FrameFreer>;
 using Packet = std::unique_ptr<AVPacket, PacketFreer>;
 using Resampler = std::unique_ptr<SwrContext, ResamplerFreer>;
-using IOContext = std::unique_ptr<AVIOContext, IOContextCloser>;
 using Dictionary = std::unique_ptr<AVDictionary, DictionaryFreer>;
 
 // FFmpeg's own text for an error code.
