@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
 }
 
 namespace ondevice::platform {
@@ -55,6 +56,20 @@ void averageChannels(const AVFrame& frame, std::vector<float>& mixed) {
   }
   const float scale = 1.0f / static_cast<float>(channels);
   for (float& sample : mixed) sample *= scale;
+}
+
+// Initialises with the SoX resampler where FFmpeg was built with it (the one `sox` uses, so a
+// telephone-rate file given directly is resampled as a file converted by sox first is), else
+// with FFmpeg's own. SoX's runs in floating point here: on 16-bit samples it adds dither seeded
+// from the clock, and the same file gave different samples, and words, from one run to the next.
+int initialise(SwrContext* resampler) {
+  if (av_opt_set_int(resampler, "resampler", SWR_ENGINE_SOXR, 0) >= 0 &&
+      av_opt_set_sample_fmt(resampler, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0) >= 0 &&
+      swr_init(resampler) >= 0) {
+    return 0;
+  }
+  av_opt_set_int(resampler, "resampler", SWR_ENGINE_SWR, 0);
+  return swr_init(resampler);
 }
 
 }  // namespace
@@ -116,7 +131,7 @@ void AudioConverter::remake(const AVFrame& frame) {
                                    format, frame.sample_rate, 0, nullptr);
   av_channel_layout_uninit(&input);
   Resampler made(raw);
-  if (result >= 0) result = swr_init(made.get());
+  if (result >= 0) result = initialise(made.get());
   if (result < 0) {
     throw PlatformError("Cannot convert the audio of " + path_ + ": " + errorText(result));
   }
