@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/platform/module/decoder_pool.h"
+#include "engine/platform/module/noise_gate.h"
 #include "engine/platform/module/utterance_segmenter.h"
 #include "engine/platform/platform_error.h"
 
@@ -79,10 +80,21 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
           *model_.files, threads_,
           [results = results_](TranscriptionResult result) { results->deliver(std::move(result)); },
           model_.noteStage);
+      NoiseGate gate;
       UtteranceSegmenter segmenter;
       const auto decode = [this](Utterance utterance) { pool_->submit(std::move(utterance)); };
       std::vector<int16_t> chunk;
-      while (file.read(chunk)) segmenter.push(chunk, decode);
+      std::vector<int16_t> conditioned;
+      const auto cut = [&] {
+        segmenter.push(conditioned, decode);
+        conditioned.clear();
+      };
+      while (file.read(chunk)) {
+        gate.push(chunk, conditioned);
+        cut();
+      }
+      gate.finish(conditioned);
+      cut();
       segmenter.finish(decode);
       return file.lastSampleTime();
     } catch (...) {

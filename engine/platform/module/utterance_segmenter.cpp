@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/platform/module/frame_level.h"
+
 namespace ondevice::platform {
 namespace {
 
@@ -11,13 +13,6 @@ constexpr int kBins = 240;  // 0 .. 120 dB; 16-bit audio peaks near 90 dB
 // Silence before the current frame is only dropped in batches of this many frames, so that the
 // buffer is not shifted for every frame.
 constexpr int64_t kDropBatchFrames = 500;
-
-double frameLevelDb(std::span<const int16_t> frame) {
-  int64_t sumOfSquares = 0;
-  for (const int16_t sample : frame) sumOfSquares += int64_t{sample} * sample;
-  const double meanSquare = static_cast<double>(sumOfSquares) / static_cast<double>(frame.size());
-  return 10.0 * std::log10(meanSquare + 1.0);
-}
 
 int binOf(double levelDb) { return std::clamp(static_cast<int>(levelDb / kBinDb), 0, kBins - 1); }
 
