@@ -47,16 +47,34 @@ void DecoderPool::submit(Utterance utterance) {
   progress_.wait(lock, [&] { return halted() || submitted_ - handedOut_ < maxInFlight_; });
   if (failure_) std::rethrow_exception(failure_);
   if (stopping_) throw PlatformError("The analysis was cancelled");
-  queue_.push_back(Job{submitted_++, std::move(utterance)});
-  if (idleWorkers_ == 0 && workers_.size() < maxDecoders_) {
-    workers_.emplace_back([this] { work(); });
+  const int64_t sequence = submitted_++;
+  auto shared = std::make_shared<const Utterance>(std::move(utterance));
+  if (probeOpen_) {
+    ++probeUtterances_;
+    probeSamples_ += static_cast<int64_t>(shared->samples.size());
+    probeDecodingsLeft_ += 2;
+    probe_[sequence].utterance = shared;
+    queue_.push_back(Job{sequence, shared, FrequencyWarp::none, true});
+    queue_.push_back(Job{sequence, std::move(shared), FrequencyWarp::raised, true});
+    if (probeUtterances_ >= kProbeUtterances || probeSamples_ >= kProbeSamples) closeProbe();
+    startWorkers(2);
   } else {
-    workAvailable_.notify_one();
+    queue_.push_back(Job{sequence, std::move(shared), FrequencyWarp::none, false});
+    startWorkers(1);
   }
+}
+
+void DecoderPool::startWorkers(size_t jobs) {
+  for (size_t started = idleWorkers_; started < jobs && workers_.size() < maxDecoders_;
+       ++started) {
+    workers_.emplace_back([this] { work(); });
+  }
+  workAvailable_.notify_all();
 }
 
 void DecoderPool::drain() {
   std::unique_lock lock(mutex_);
+  closeProbe();  // the stream has ended
   progress_.wait(lock, [&] { return halted() || handedOut_ == submitted_; });
   if (failure_) std::rethrow_exception(failure_);
   if (handedOut_ != submitted_) throw PlatformError("The analysis was cancelled");
@@ -82,19 +100,59 @@ void DecoderPool::fail(std::exception_ptr error) {
   progress_.notify_all();
 }
 
-void DecoderPool::complete(int64_t sequence, std::optional<TranscriptionResult> result) {
+void DecoderPool::closeProbe() {
+  if (!probeOpen_) return;
+  probeOpen_ = false;
+  chooseWhenProbed();
+}
+
+void DecoderPool::chooseWhenProbed() {
+  if (probeOpen_ || probeDecodingsLeft_ > 0 || warp_) return;
+  // The raised reading wins only where both readings found a path, and over all of them.
+  int64_t plain = 0;
+  int64_t raised = 0;
+  for (const auto& [sequence, probed] : probe_) {
+    if (probed.plain->score && probed.raised->score) {
+      plain += *probed.plain->score;
+      raised += *probed.raised->score;
+    }
+  }
+  warp_ = raised > plain ? FrequencyWarp::raised : FrequencyWarp::none;
+  for (const auto& [sequence, probed] : probe_) {
+    const RecognisedSpeech& speech = *warp_ == FrequencyWarp::raised ? *probed.raised : *probed.plain;
+    handOut(sequence,
+            resultFor(*probed.utterance, speech.text, speech.firstSample, speech.endSample));
+  }
+  probe_.clear();
+  // Later utterances wait in the queue for the choice.
+  workAvailable_.notify_all();
+}
+
+void DecoderPool::complete(const Job& job, RecognisedSpeech speech) {
   {
     std::lock_guard lock(mutex_);
     if (halted()) return;
-    finished_.emplace(sequence, std::move(result));
-    // Hand out every result whose predecessors are all out.
-    for (auto next = finished_.begin(); next != finished_.end() && next->first == handedOut_;
-         next = finished_.erase(next)) {
-      if (next->second) deliver_(std::move(*next->second));
-      ++handedOut_;
+    if (job.probe) {
+      Probed& probed = probe_[job.sequence];
+      (job.warp == FrequencyWarp::raised ? probed.raised : probed.plain) = std::move(speech);
+      --probeDecodingsLeft_;
+      chooseWhenProbed();
+    } else {
+      handOut(job.sequence, resultFor(*job.utterance, speech.text, speech.firstSample,
+                                      speech.endSample));
     }
   }
   progress_.notify_all();
+}
+
+void DecoderPool::handOut(int64_t sequence, std::optional<TranscriptionResult> result) {
+  finished_.emplace(sequence, std::move(result));
+  // Hand out every result whose predecessors are all out.
+  for (auto next = finished_.begin(); next != finished_.end() && next->first == handedOut_;
+       next = finished_.erase(next)) {
+    if (next->second) deliver_(std::move(*next->second));
+    ++handedOut_;
+  }
 }
 
 void DecoderPool::work() {
@@ -117,16 +175,16 @@ void DecoderPool::work() {
     {
       std::unique_lock lock(mutex_);
       ++idleWorkers_;
-      workAvailable_.wait(lock, [&] { return halted() || !queue_.empty(); });
+      workAvailable_.wait(lock,
+                          [&] { return halted() || (!queue_.empty() && canTake(queue_.front())); });
       --idleWorkers_;
       if (halted()) return;
       job = std::move(queue_.front());
       queue_.pop_front();
+      if (!job.probe) job.warp = *warp_;  // the probe's choice, made by now
     }
     try {
-      const RecognisedSpeech speech = decoder->decode(job.utterance.samples);
-      complete(job.sequence,
-               resultFor(job.utterance, speech.text, speech.firstSample, speech.endSample));
+      complete(job, decoder->decode(job.utterance->samples, job.warp));
     } catch (...) {
       fail(std::current_exception());
       return;

@@ -2,6 +2,7 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/fe.h>
 
 #include <cstdio>
 #include <mutex>
@@ -44,6 +45,12 @@ struct ConfigFree {
 struct SegmentFree {
   void operator()(ps_seg_t* segment) const noexcept { ps_seg_free(segment); }
 };
+struct FrontEndFree {
+  void operator()(fe_t* frontEnd) const noexcept { fe_free(frontEnd); }
+};
+
+// The warp of FrequencyWarp::raised: the front end's filters are laid 1 / 0.9 higher.
+constexpr const char* kRaisedWarpParameter = "0.9";
 
 // Ends an utterance that was started, also when decoding it failed half way.
 class UtteranceGuard {
@@ -59,6 +66,40 @@ class UtteranceGuard {
  private:
   ps_decoder_t* decoder_;
 };
+
+// The features of one utterance, held for the decoder to read.
+struct Features {
+  std::vector<mfcc_t> values;
+  std::vector<mfcc_t*> rows;  // one per 10 ms frame, into values
+};
+
+// The features of `samples` through `frontEnd`; their number of frames, or -1 on failure.
+int32 computeFeatures(fe_t* frontEnd, std::span<const int16_t> samples, Features& features) {
+  // A fresh stream forgets the noise level learnt from earlier utterances.
+  fe_start_stream(frontEnd);
+  size_t left = samples.size();
+  int32 frames = 0;
+  if (fe_process_frames(frontEnd, nullptr, &left, nullptr, &frames, nullptr) < 0) return -1;
+  const auto width = static_cast<size_t>(fe_get_output_size(frontEnd));
+  const auto rows = static_cast<size_t>(frames) + 1;  // and the last partial frame
+  features.values.assign(rows * width, 0);
+  features.rows.resize(rows);
+  for (size_t row = 0; row < rows; ++row) {
+    features.rows[row] = features.values.data() + row * width;
+  }
+  const int16* next = samples.data();
+  left = samples.size();
+  if (fe_start_utt(frontEnd) < 0 ||
+      fe_process_frames(frontEnd, &next, &left, features.rows.data(), &frames, nullptr) <
+          0) {
+    return -1;
+  }
+  int32 last = 0;
+  if (fe_end_utt(frontEnd, features.rows[static_cast<size_t>(frames)], &last) < 0) {
+    return -1;
+  }
+  return frames + last;
+}
 
 }  // namespace
 
@@ -84,6 +125,8 @@ std::string_view baseWord(std::string_view word) {
 struct PocketSphinxDecoder::Handles {
   std::unique_ptr<cmd_ln_t, ConfigFree> config;
   std::unique_ptr<ps_decoder_t, DecoderFree> decoder;
+  std::unique_ptr<fe_t, FrontEndFree> raisedFrontEnd;  // the front end of FrequencyWarp::raised
+  Features features;                                    // its output for one utterance
 };
 
 PocketSphinxDecoder::PocketSphinxDecoder(const ModelFiles& model)
@@ -106,11 +149,20 @@ PocketSphinxDecoder::PocketSphinxDecoder(const ModelFiles& model)
                         ", language model " + model.languageModel + ", dictionary " +
                         model.dictionary + ")");
   }
+  // A second front end with the model's own settings (the decoder's configuration holds them
+  // now), its filters warped. The warp is read when the front end is made, so the setting is
+  // put back at once; -warp_type keeps its default, inverse_linear.
+  cmd_ln_t* loaded = ps_get_config(handles_->decoder.get());
+  cmd_ln_set_str_r(loaded, "-warp_params", kRaisedWarpParameter);
+  handles_->raisedFrontEnd.reset(fe_init_auto_r(loaded));
+  cmd_ln_set_str_r(loaded, "-warp_params", nullptr);
+  if (!handles_->raisedFrontEnd) throw PlatformError("The speech recogniser rejected its settings");
 }
 
 PocketSphinxDecoder::~PocketSphinxDecoder() = default;
 
-RecognisedSpeech PocketSphinxDecoder::decode(std::span<const int16_t> samples) {
+RecognisedSpeech PocketSphinxDecoder::decode(std::span<const int16_t> samples,
+                                             FrequencyWarp warp) {
   ps_decoder_t* decoder = handles_->decoder.get();
   // A fresh stream forgets the noise level learnt from earlier utterances.
   if (ps_start_stream(decoder) < 0 || ps_start_utt(decoder) < 0) {
@@ -118,12 +170,23 @@ RecognisedSpeech PocketSphinxDecoder::decode(std::span<const int16_t> samples) {
   }
   UtteranceGuard utterance(decoder);
   // The whole utterance at once: the features are normalised over it alone.
-  if (ps_process_raw(decoder, samples.data(), samples.size(), FALSE, TRUE) < 0) {
-    throw PlatformError("The speech recogniser failed to decode the audio");
+  if (warp == FrequencyWarp::none) {
+    if (ps_process_raw(decoder, samples.data(), samples.size(), FALSE, TRUE) < 0) {
+      throw PlatformError("The speech recogniser failed to decode the audio");
+    }
+  } else {
+    const int32 frames =
+        computeFeatures(handles_->raisedFrontEnd.get(), samples, handles_->features);
+    if (frames < 0 ||
+        ps_process_cep(decoder, handles_->features.rows.data(), frames, FALSE, TRUE) < 0) {
+      throw PlatformError("The speech recogniser failed to decode the audio");
+    }
   }
   if (utterance.end() < 0) throw PlatformError("The speech recogniser failed to finish");
 
   RecognisedSpeech speech;
+  int32 score = 0;
+  if (ps_get_hyp(decoder, &score) != nullptr) speech.score = score;
   bool any = false;
   for (std::unique_ptr<ps_seg_t, SegmentFree> segment(ps_seg_iter(decoder)); segment;) {
     const char* word = ps_seg_word(segment.get());

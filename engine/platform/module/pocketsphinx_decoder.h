@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,7 +25,15 @@ struct RecognisedSpeech {
   std::string text;         // words joined by one space; fillers and silence removed
   int64_t firstSample = 0;  // where the first word starts, relative to the utterance (16 kHz)
   int64_t endSample = 0;    // where the last word ends
+  // How well the best path fits the audio (a log probability; higher is better); none when the
+  // recogniser found no path.
+  std::optional<int64_t> score;
 };
+
+// How the front end reads the spectrum. `raised` reads every frequency 11 % higher, which
+// brings a voice lower than the model knows (a deep voice, a recording played slowly) to where
+// the model expects it.
+enum class FrequencyWarp { none, raised };
 
 // Switches the recogniser's own logging off for the process; idempotent and thread-safe.
 // Runs before any decoder exists.
@@ -38,7 +47,8 @@ class PocketSphinxDecoder {
   PocketSphinxDecoder& operator=(const PocketSphinxDecoder&) = delete;
 
   // Decodes 16 kHz mono samples as one utterance; throws PlatformError when the decoder fails.
-  RecognisedSpeech decode(std::span<const int16_t> samples);
+  RecognisedSpeech decode(std::span<const int16_t> samples,
+                          FrequencyWarp warp = FrequencyWarp::none);
 
  private:
   struct Handles;
