@@ -8,6 +8,11 @@
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
+namespace {
+
+constexpr int64_t kSamplesPerFrame = 160;  // the recogniser's 10 ms
+
+}  // namespace
 
 std::optional<TranscriptionResult> resultFor(const Utterance& utterance, const std::string& text,
                                              int64_t firstSample, int64_t endSample) {
@@ -108,16 +113,16 @@ void DecoderPool::closeProbe() {
 
 void DecoderPool::chooseWhenProbed() {
   if (probeOpen_ || probeDecodingsLeft_ > 0 || warp_) return;
-  // The raised reading wins only where both readings found a path, and over all of them.
-  int64_t plain = 0;
-  int64_t raised = 0;
+  // Over the utterances where both readings found a path.
+  int64_t gain = 0;
+  int64_t frames = 0;
   for (const auto& [sequence, probed] : probe_) {
     if (probed.plain->score && probed.raised->score) {
-      plain += *probed.plain->score;
-      raised += *probed.raised->score;
+      gain += *probed.raised->score - *probed.plain->score;
+      frames += static_cast<int64_t>(probed.utterance->samples.size()) / kSamplesPerFrame;
     }
   }
-  warp_ = raised > plain ? FrequencyWarp::raised : FrequencyWarp::none;
+  warp_ = gain > kRaisedGainPerFrame * frames ? FrequencyWarp::raised : FrequencyWarp::none;
   for (const auto& [sequence, probed] : probe_) {
     const RecognisedSpeech& speech = *warp_ == FrequencyWarp::raised ? *probed.raised : *probed.plain;
     handOut(sequence,
@@ -155,6 +160,18 @@ void DecoderPool::handOut(int64_t sequence, std::optional<TranscriptionResult> r
   }
 }
 
+std::unique_ptr<PocketSphinxDecoder> DecoderPool::loadDecoder() {
+  // PocketSphinx ends the process from the loading thread on a model it cannot read. Until one
+  // load has succeeded, loads run one at a time, so that two threads never call exit() at once:
+  // glibc's exit() is not safe against a concurrent one, which ends the process without running
+  // the exit handlers and can cut the exit guard's record short.
+  std::unique_lock firstLoad(firstLoad_, std::defer_lock);
+  if (!modelLoaded_) firstLoad.lock();
+  auto decoder = std::make_unique<PocketSphinxDecoder>(model_);
+  modelLoaded_ = true;
+  return decoder;
+}
+
 void DecoderPool::work() {
   // Back to none however the work ends.
   struct StageOfThisThread {
@@ -164,7 +181,7 @@ void DecoderPool::work() {
   std::unique_ptr<PocketSphinxDecoder> decoder;
   note(RecogniserStage::loadingModel);
   try {
-    decoder = std::make_unique<PocketSphinxDecoder>(model_);
+    decoder = loadDecoder();
   } catch (...) {
     fail(std::current_exception());
     return;

@@ -13,12 +13,13 @@
 //
 // The voice: the first utterances of a run (kProbeUtterances of them, or fewer when they reach
 // kProbeSamples together) are decoded twice, with the spectrum as it is and raised
-// (FrequencyWarp), and the reading the recogniser scores higher over all of them is used for
-// them and for every later utterance. A low voice, or a recording played slowly, is then heard
-// as the model knows voices (a speed 0.9 recording: 64.8 % of the words wrong, 36.6 % so), for
-// one more decoding of the first 20 s. The choice depends on those utterances alone, so the
-// output stays the same whatever the number of decoders.
+// (FrequencyWarp), and the raised reading is used for them and for every later utterance when
+// the recogniser scores it clearly higher over all of them. A low voice, or a recording played
+// slowly, is then heard as the model knows voices (recordings at speed 0.9: 60.6 % of the words
+// wrong, 36.6 % so), for one more decoding of the first 20 s. The choice depends on those
+// utterances alone, so the output stays the same whatever the number of decoders.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -46,6 +47,13 @@ class DecoderPool {
   // At most as many as may be in flight with one decoder, less one, so that the probe is
   // complete before a submission has to wait for its results.
   static constexpr int64_t kProbeUtterances = 3;
+  // How much higher the raised reading must score per 10 ms frame (in the recogniser's log
+  // units). Measured per recording over bench/accuracy's 22 conditions: slowed speech scored
+  // 1.3 to 5 higher raised; other speech mostly less than 1, and raising it cost words (on
+  // normal speech 373 words wrong never raised, 388 with this margin, 394 without one; slowed
+  // speech 115, 83 and 83). Without it, the five recordings read one after another were raised
+  // on the strength of the first (0.5 higher) and lost 5 more words of 71.
+  static constexpr int64_t kRaisedGainPerFrame = 1;
 
   // Each worker notes its stage through `noteStage`, when given: loading its model, then
   // decoding, then none once it ends.
@@ -80,6 +88,7 @@ class DecoderPool {
   };
 
   void work();
+  std::unique_ptr<PocketSphinxDecoder> loadDecoder();
   void note(RecogniserStage stage) const noexcept {
     if (noteStage_ != nullptr) noteStage_(stage);
   }
@@ -100,6 +109,9 @@ class DecoderPool {
   const int64_t maxInFlight_;
   const Deliver deliver_;
   const RecogniserStageNote noteStage_;
+
+  std::mutex firstLoad_;
+  std::atomic<bool> modelLoaded_{false};
 
   std::mutex mutex_;
   std::condition_variable workAvailable_;
