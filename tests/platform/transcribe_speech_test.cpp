@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -182,6 +183,47 @@ TEST(TranscribeSpeech, DamagedStretchesAreSkippedAndLaterSpeechKeepsItsTime) {
         << record.segments.back().text;
     EXPECT_NEAR(record.segments.back().t0, original.segments.back().t0, 20.0);
     EXPECT_NEAR(record.segments.back().t1, original.segments.back().t1, 20.0);
+  }
+}
+
+// How much of [t0, t1) the segments cover.
+double coveredShare(const std::vector<testing::speech::Segment>& segments, double t0, double t1) {
+  double covered = 0;
+  for (const auto& segment : segments) {
+    covered += std::max(0.0, std::min(t1, segment.t1) - std::max(t0, segment.t0));
+  }
+  return covered / (t1 - t0);
+}
+
+TEST(TranscribeSpeech, SpeechInNoiseAndQuietSpeechAreHeardWhole) {
+  // Noise at 10 dB under the speech, or a recording 40 dB too quiet: every utterance of the
+  // clean recording must still be heard through, not cut into scraps or dropped.
+  ScratchDirectory scratch;
+  const fs::path joined = scratch.path() / "joined.wav";
+  testing::speech::joinClips(testing::speech::librivoxClips(), 0.4, joined);
+  std::string said;
+  for (const Clip& clip : testing::speech::librivoxClips()) said += clip.reference + " ";
+  const Transcription clean = transcribe(joined.string());
+  ASSERT_FALSE(clean.segments.empty());
+
+  const fs::path white = scratch.path() / "white.wav";
+  const fs::path pink = scratch.path() / "pink.wav";
+  const fs::path quiet = scratch.path() / "quiet.wav";
+  testing::speech::addNoise(joined, "whitenoise", 10, white);
+  testing::speech::addNoise(joined, "pinknoise", 10, pink);
+  makeAudio({"sox", joined.string(), quiet.string(), "vol", "-40", "dB"});
+  for (const fs::path& degraded : {white, pink, quiet}) {
+    SCOPED_TRACE(degraded.filename().string());
+    const Transcription record = transcribe(degraded.string());
+    expectWellFormed(record);
+    for (const auto& utterance : clean.segments) {
+      EXPECT_GE(coveredShare(record.segments, utterance.t0, utterance.t1), 0.85)
+          << "speech at " << utterance.t0 << " ms to " << utterance.t1 << " ms";
+    }
+    if (degraded == quiet) {
+      EXPECT_LE(wordErrors(said, record.result), 2 * wordErrors(said, clean.result))
+          << record.result;
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 
@@ -115,6 +116,31 @@ double soxDuration(const std::filesystem::path& file) {
   const ProcessResult r = runProcess({"soxi", "-D", file.string()});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   return std::strtod(r.out.c_str(), nullptr);
+}
+
+namespace {
+
+// The RMS amplitude sox's `stat` reports (1 is full scale).
+double rmsAmplitude(const std::filesystem::path& file) {
+  const ProcessResult r = runProcess({"sox", file.string(), "-n", "stat"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  const std::string label = "RMS     amplitude:";
+  const size_t at = r.err.find(label);
+  EXPECT_NE(at, std::string::npos) << r.err;
+  return at == std::string::npos ? 0 : std::strtod(r.err.c_str() + at + label.size(), nullptr);
+}
+
+}  // namespace
+
+void addNoise(const std::filesystem::path& speech, const std::string& noise, double snrDb,
+              const std::filesystem::path& out) {
+  const std::string noiseFile = out.string() + ".noise.wav";
+  // As long as the speech; -R: the same noise every run.
+  makeAudio({"sox", "-R", speech.string(), noiseFile, "synth", noise});
+  const double gain = rmsAmplitude(speech) / rmsAmplitude(noiseFile) * std::pow(10, -snrDb / 20);
+  makeAudio({"sox", "-R", "-m", "-v", "1", speech.string(), "-v", std::to_string(gain), noiseFile,
+             out.string()});
+  std::filesystem::remove(noiseFile);
 }
 
 }  // namespace ondevice::testing::speech

@@ -54,5 +54,9 @@ void makeAudio(const std::vector<std::string>& argv);
 void joinClips(const std::vector<Clip>& clips, double pause, const std::filesystem::path& out);
 // Samples over rate, as soxi reads the file's header.
 double soxDuration(const std::filesystem::path& file);
+// `speech` with sox's `noise` ("whitenoise", "pinknoise", the same every run) mixed in, `snrDb`
+// under the speech's RMS level, into `out`.
+void addNoise(const std::filesystem::path& speech, const std::string& noise, double snrDb,
+              const std::filesystem::path& out);
 
 }  // namespace ondevice::testing::speech
