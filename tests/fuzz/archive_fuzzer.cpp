@@ -79,7 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   bool extracted = false;
   try {
-    ondevice::platform::extractArchive(archive, destination, "The fuzzed archive");
+    // A bound far above what a fuzzed input can declare without being a bomb.
+    const ondevice::platform::SizeLimit limit{64ull << 20, "the fuzzer's bound"};
+    ondevice::platform::measureArchive(archive, limit, "The fuzzed archive");
+    ondevice::platform::extractArchive(archive, destination, "The fuzzed archive", limit);
     extracted = true;
   } catch (const ondevice::platform::PlatformError&) {
   }
