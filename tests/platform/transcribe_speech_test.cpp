@@ -138,7 +138,7 @@ TEST(TranscribeSpeech, AnyChannelCountIsMixedDown) {
   for (const int channels : {6, 9, 65}) {
     SCOPED_TRACE(std::to_string(channels) + " channels");
     const fs::path wav = scratch.path() / ("channels-" + std::to_string(channels) + ".wav");
-    std::vector<std::string> argv{"sox", "-M"};
+    std::vector<std::string> argv{"sox", "-R", "-M"};
     for (int i = 0; i < channels; ++i) argv.push_back(clip.path);
     argv.push_back(wav.string());
     makeAudio(argv);
@@ -211,7 +211,7 @@ TEST(TranscribeSpeech, SpeechInNoiseAndQuietSpeechAreHeardWhole) {
   const fs::path quiet = scratch.path() / "quiet.wav";
   testing::speech::addNoise(joined, "whitenoise", 10, white);
   testing::speech::addNoise(joined, "pinknoise", 10, pink);
-  makeAudio({"sox", joined.string(), quiet.string(), "vol", "-40", "dB"});
+  makeAudio({"sox", "-R", joined.string(), quiet.string(), "vol", "-40", "dB"});
   for (const fs::path& degraded : {white, pink, quiet}) {
     SCOPED_TRACE(degraded.filename().string());
     const Transcription record = transcribe(degraded.string());
@@ -241,7 +241,7 @@ TEST(TranscribeSpeech, SilenceAndSteadyNoiseGiveNoSegment) {
 
   // A fan or a tape hiss is background, not speech, however loud.
   const fs::path hiss = scratch.path() / "hiss.wav";
-  makeAudio({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", hiss.string(), "synth", "4",
+  makeAudio({"sox", "-R", "-n", "-r", "44100", "-c", "2", "-b", "16", hiss.string(), "synth", "4",
              "pinknoise", "vol", "0.3"});
   const Transcription record = transcribe(hiss.string());
   expectWellFormed(record);

@@ -102,7 +102,7 @@ void joinClips(const std::vector<Clip>& clips, double pause, const std::filesyst
   const std::string silence = out.string() + ".pause.wav";
   makeAudio({"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", silence, "trim", "0",
              std::to_string(pause)});
-  std::vector<std::string> argv{"sox"};
+  std::vector<std::string> argv{"sox", "-D"};
   for (size_t i = 0; i < clips.size(); ++i) {
     if (i > 0) argv.push_back(silence);
     argv.push_back(clips[i].path);
