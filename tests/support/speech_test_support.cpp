@@ -100,7 +100,7 @@ void makeAudio(const std::vector<std::string>& argv) {
 
 void joinClips(const std::vector<Clip>& clips, double pause, const std::filesystem::path& out) {
   const std::string silence = out.string() + ".pause.wav";
-  makeAudio({"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", silence, "trim", "0",
+  makeAudio({"sox", "-D", "-n", "-r", "16000", "-c", "1", "-b", "16", silence, "trim", "0",
              std::to_string(pause)});
   std::vector<std::string> argv{"sox", "-D"};
   for (size_t i = 0; i < clips.size(); ++i) {
