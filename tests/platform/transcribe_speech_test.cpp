@@ -148,6 +148,13 @@ TEST(TranscribeSpeech, AnyChannelCountIsMixedDown) {
     EXPECT_LE(wordErrors(original.result, record.result), 3u) << record.result;
     EXPECT_DOUBLE_EQ(record.duration, testing::speech::soxDuration(clip.path));
   }
+  // A layout FFmpeg's resampler will not mix (a left channel without its right).
+  const fs::path odd = scratch.path() / "left-and-centre.wav";
+  makeAudio({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip.path, "-af",
+             "channelmap=map=0-FL|0-FC:channel_layout=FL+FC", odd.string()});
+  if (::testing::Test::HasFatalFailure()) return;
+  const Transcription record = transcribe(odd.string());
+  EXPECT_LE(wordErrors(original.result, record.result), 3u) << record.result;
 }
 
 TEST(TranscribeSpeech, DamagedStretchesAreSkippedAndLaterSpeechKeepsItsTime) {

@@ -58,18 +58,30 @@ void averageChannels(const AVFrame& frame, std::vector<float>& mixed) {
   for (float& sample : mixed) sample *= scale;
 }
 
-// Initialises with the SoX resampler where FFmpeg was built with it (the one `sox` uses, so a
+// A resampler from `input` to the recogniser's mono 16-bit samples, or null with the reason in
+// `error`. SoX's resampler where FFmpeg was built with it (the one `sox` uses, so a
 // telephone-rate file given directly is resampled as a file converted by sox first is), else
-// with FFmpeg's own. SoX's runs in floating point here: on 16-bit samples it adds dither seeded
-// from the clock, and the same file gave different samples, and words, from one run to the next.
-int initialise(SwrContext* resampler) {
-  if (av_opt_set_int(resampler, "resampler", SWR_ENGINE_SOXR, 0) >= 0 &&
-      av_opt_set_sample_fmt(resampler, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0) >= 0 &&
-      swr_init(resampler) >= 0) {
-    return 0;
+// FFmpeg's own. SoX's runs in floating point here: on 16-bit samples it adds dither seeded from
+// the clock, and the same file gave different samples, and words, from one run to the next.
+// Each try gets a context of its own: one whose swr_init failed frees its buffers again when
+// initialised once more.
+Resampler makeResampler(AVChannelLayout& input, AVSampleFormat format, int rate,
+                        int& error) {
+  AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+  for (const SwrEngine engine : {SWR_ENGINE_SOXR, SWR_ENGINE_SWR}) {
+    SwrContext* raw = nullptr;
+    error = swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, kRecognitionSampleRate, &input,
+                                format, rate, 0, nullptr);
+    Resampler made(raw);
+    if (error < 0) return nullptr;
+    error = av_opt_set_int(made.get(), "resampler", engine, 0);
+    if (error >= 0 && engine == SWR_ENGINE_SOXR) {
+      error = av_opt_set_sample_fmt(made.get(), "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0);
+    }
+    if (error >= 0) error = swr_init(made.get());
+    if (error >= 0) return made;
   }
-  av_opt_set_int(resampler, "resampler", SWR_ENGINE_SWR, 0);
-  return swr_init(resampler);
+  return nullptr;
 }
 
 }  // namespace
@@ -117,23 +129,24 @@ void AudioConverter::remake(const AVFrame& frame) {
   } else {
     av_channel_layout_default(&input, channels);
   }
-  // Without either, the resampler refuses to mix; every channel then counts the same.
-  const bool averages = input.order == AV_CHANNEL_ORDER_UNSPEC && channels > 1;
+  // Without a layout the resampler refuses to mix, and some it will not mix (a left channel
+  // without its right); every channel then counts the same.
+  bool averages = input.order == AV_CHANNEL_ORDER_UNSPEC && channels > 1;
   AVSampleFormat format = static_cast<AVSampleFormat>(frame.format);
-  if (averages) {
-    av_channel_layout_uninit(&input);
-    input = AV_CHANNEL_LAYOUT_MONO;
-    format = AV_SAMPLE_FMT_FLT;
+  int error = 0;
+  Resampler made;
+  if (!averages) {
+    made = makeResampler(input, format, frame.sample_rate, error);
+    averages = !made && channels > 1;
   }
-  AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-  SwrContext* raw = nullptr;
-  int result = swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, kRecognitionSampleRate, &input,
-                                   format, frame.sample_rate, 0, nullptr);
   av_channel_layout_uninit(&input);
-  Resampler made(raw);
-  if (result >= 0) result = initialise(made.get());
-  if (result < 0) {
-    throw PlatformError("Cannot convert the audio of " + path_ + ": " + errorText(result));
+  if (averages) {
+    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+    format = AV_SAMPLE_FMT_FLT;
+    made = makeResampler(mono, format, frame.sample_rate, error);
+  }
+  if (!made) {
+    throw PlatformError("Cannot convert the audio of " + path_ + ": " + errorText(error));
   }
   resampler_ = std::move(made);
   rate_ = frame.sample_rate;
