@@ -142,7 +142,8 @@ TEST_F(AnalyzerSpeech, DeliversFinalResultsInTimeOrderWhileTheConsumerReads) {
 
 TEST_F(AnalyzerSpeech, LastSampleTimeIsInTheSourceRate) {
   const fs::path stereo = scratch_.path() / "stereo-44k.wav";
-  testing::speech::makeAudio({"sox", "-R", clips_[1].path, "-r", "44100", "-c", "2", stereo.string()});
+  testing::speech::makeAudio(
+      {"sox", "-R", clips_[1].path, "-r", "44100", "-c", "2", stereo.string()});
   auto transcriber = makeTranscriber();
   auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 1);
   auto file = openDecodedAudioFile(stereo.string());

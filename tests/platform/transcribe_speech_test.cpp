@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -163,7 +163,8 @@ TEST(TranscribeSpeech, DamagedStretchesAreSkippedAndLaterSpeechKeepsItsTime) {
   testing::speech::joinClips(testing::speech::librivoxClips(), 0.4, joined);
   for (const std::string codec : {"aac", "flac"}) {
     SCOPED_TRACE(codec);
-    const fs::path clean = scratch.path() / ("clean." + std::string(codec == "aac" ? "m4a" : codec));
+    const fs::path clean =
+        scratch.path() / ("clean." + std::string(codec == "aac" ? "m4a" : codec));
     makeAudio({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", joined.string(), "-c:a", codec,
                clean.string()});
     if (::testing::Test::HasFatalFailure()) return;

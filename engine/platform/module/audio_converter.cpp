@@ -65,8 +65,7 @@ void averageChannels(const AVFrame& frame, std::vector<float>& mixed) {
 // the clock, and the same file gave different samples, and words, from one run to the next.
 // Each try gets a context of its own: one whose swr_init failed frees its buffers again when
 // initialised once more.
-Resampler makeResampler(AVChannelLayout& input, AVSampleFormat format, int rate,
-                        int& error) {
+Resampler makeResampler(AVChannelLayout& input, AVSampleFormat format, int rate, int& error) {
   AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
   for (const SwrEngine engine : {SWR_ENGINE_SOXR, SWR_ENGINE_SWR}) {
     SwrContext* raw = nullptr;

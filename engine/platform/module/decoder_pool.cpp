@@ -8,11 +8,6 @@
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
-namespace {
-
-constexpr int64_t kSamplesPerFrame = 160;  // the recogniser's 10 ms
-
-}  // namespace
 
 std::optional<TranscriptionResult> resultFor(const Utterance& utterance, const std::string& text,
                                              int64_t firstSample, int64_t endSample) {
@@ -70,8 +65,7 @@ void DecoderPool::submit(Utterance utterance) {
 }
 
 void DecoderPool::startWorkers(size_t jobs) {
-  for (size_t started = idleWorkers_; started < jobs && workers_.size() < maxDecoders_;
-       ++started) {
+  for (size_t started = idleWorkers_; started < jobs && workers_.size() < maxDecoders_; ++started) {
     workers_.emplace_back([this] { work(); });
   }
   workAvailable_.notify_all();
@@ -124,7 +118,8 @@ void DecoderPool::chooseWhenProbed() {
   }
   warp_ = gain > kRaisedGainPerFrame * frames ? FrequencyWarp::raised : FrequencyWarp::none;
   for (const auto& [sequence, probed] : probe_) {
-    const RecognisedSpeech& speech = *warp_ == FrequencyWarp::raised ? *probed.raised : *probed.plain;
+    const RecognisedSpeech& speech =
+        *warp_ == FrequencyWarp::raised ? *probed.raised : *probed.plain;
     handOut(sequence,
             resultFor(*probed.utterance, speech.text, speech.firstSample, speech.endSample));
   }
@@ -143,8 +138,8 @@ void DecoderPool::complete(const Job& job, RecognisedSpeech speech) {
       --probeDecodingsLeft_;
       chooseWhenProbed();
     } else {
-      handOut(job.sequence, resultFor(*job.utterance, speech.text, speech.firstSample,
-                                      speech.endSample));
+      handOut(job.sequence,
+              resultFor(*job.utterance, speech.text, speech.firstSample, speech.endSample));
     }
   }
   progress_.notify_all();

@@ -14,8 +14,6 @@
 namespace ondevice::platform {
 namespace {
 
-constexpr int kSamplesPerFrame = 160;  // the model's 100 frames per second at 16 kHz
-
 // Search settings, measured on the five LibriVox recordings of pocketsphinx-testdata, decoded
 // one by one (71 words; word errors / CPU seconds per 84 s of speech on one core):
 //   library defaults                                        21 errors  16.9 s
@@ -90,8 +88,7 @@ int32 computeFeatures(fe_t* frontEnd, std::span<const int16_t> samples, Features
   const int16* next = samples.data();
   left = samples.size();
   if (fe_start_utt(frontEnd) < 0 ||
-      fe_process_frames(frontEnd, &next, &left, features.rows.data(), &frames, nullptr) <
-          0) {
+      fe_process_frames(frontEnd, &next, &left, features.rows.data(), &frames, nullptr) < 0) {
     return -1;
   }
   int32 last = 0;
@@ -126,7 +123,7 @@ struct PocketSphinxDecoder::Handles {
   std::unique_ptr<cmd_ln_t, ConfigFree> config;
   std::unique_ptr<ps_decoder_t, DecoderFree> decoder;
   std::unique_ptr<fe_t, FrontEndFree> raisedFrontEnd;  // the front end of FrequencyWarp::raised
-  Features features;                                    // its output for one utterance
+  Features features;                                   // its output for one utterance
 };
 
 PocketSphinxDecoder::PocketSphinxDecoder(const ModelFiles& model)
@@ -161,8 +158,7 @@ PocketSphinxDecoder::PocketSphinxDecoder(const ModelFiles& model)
 
 PocketSphinxDecoder::~PocketSphinxDecoder() = default;
 
-RecognisedSpeech PocketSphinxDecoder::decode(std::span<const int16_t> samples,
-                                             FrequencyWarp warp) {
+RecognisedSpeech PocketSphinxDecoder::decode(std::span<const int16_t> samples, FrequencyWarp warp) {
   ps_decoder_t* decoder = handles_->decoder.get();
   // A fresh stream forgets the noise level learnt from earlier utterances.
   if (ps_start_stream(decoder) < 0 || ps_start_utt(decoder) < 0) {

@@ -21,6 +21,9 @@
 
 namespace ondevice::platform {
 
+// The model's frames: 100 a second at 16 kHz.
+inline constexpr int kSamplesPerFrame = 160;
+
 struct RecognisedSpeech {
   std::string text;         // words joined by one space; fillers and silence removed
   int64_t firstSample = 0;  // where the first word starts, relative to the utterance (16 kHz)
