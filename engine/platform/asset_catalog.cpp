@@ -1,16 +1,12 @@
 #include "engine/platform/asset_catalog.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
+#include "base/contained_path.h"
+#include "base/regular_file.h"
 #include "base/system_error.h"
-#include "base/unique_fd.h"
 #include "engine/platform/locale_identifier.h"
 #include "engine/platform/platform_error.h"
 
@@ -28,6 +24,10 @@ constexpr const char* kSystemModelDirectory = "/usr/share/pocketsphinx/model/en-
   throw PlatformError("Asset catalog " + source + " is not usable: " + what);
 }
 
+[[noreturn]] void unreadable(const std::string& source, int error) {
+  fail(source, "cannot be read (" + errnoText(error) + ")");
+}
+
 // A catalog string as an error description shows it. A NUL is spelled out: the description
 // travels as a C string, which would end there.
 std::string shown(const std::string& text) {
@@ -43,17 +43,6 @@ std::string shown(const std::string& text) {
 }
 
 bool holdsNul(const std::string& text) { return text.find('\0') != std::string::npos; }
-
-// Model part names are relative to the installed directory and must stay inside it.
-bool isSafeRelativePath(const std::string& path) {
-  if (path.empty() || path.front() == '/') return false;
-  std::istringstream parts(path);
-  std::string part;
-  while (std::getline(parts, part, '/')) {
-    if (part == "..") return false;
-  }
-  return true;
-}
 
 bool isLowerHex64(std::string& text) {
   if (text.size() != 64) return false;
@@ -94,7 +83,8 @@ std::string modelPart(const Json& model, const char* key, const std::string& fal
   bool present = false;
   std::string value = optionalString(model, key, where + "model ", source, present);
   if (!present) return fallback;
-  if (!isSafeRelativePath(value)) {
+  // Model part names are relative to the installed directory and must stay inside it.
+  if (!containedComponents(value)) {
     fail(source, where + "model \"" + key + "\" must be a path inside the model directory");
   }
   return value;
@@ -245,34 +235,26 @@ AssetCatalog AssetCatalog::load() {
   const char* path = std::getenv("ONDEVICE_STT_CATALOG");
   if (path == nullptr || *path == '\0') return builtIn();
 
-  const auto unreadable = [&](int error) {
-    fail(path, "cannot be read (" + errnoText(error) + ")");
-  };
-  // Without waiting for a writer: a FIFO or a device is refused below, never read.
-  const UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd) unreadable(errno);
-  struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) unreadable(errno);
-  if (S_ISDIR(status.st_mode)) unreadable(EISDIR);
-  if (!S_ISREG(status.st_mode)) fail(path, "it is not a regular file");
+  // Without waiting for a writer: a FIFO or a device is refused, never read.
+  const RegularFile file = RegularFile::open(path);
+  switch (file.refusal()) {
+    case RegularFile::Refusal::cannotOpen:
+      unreadable(path, file.error());
+    case RegularFile::Refusal::directory:
+      unreadable(path, EISDIR);
+    case RegularFile::Refusal::notRegular:
+      fail(path, "it is not a regular file");
+    case RegularFile::Refusal::none:
+      break;
+  }
   const auto tooLarge = [&] {
     fail(path, "it is larger than the " + std::to_string(kMaximumFileSize >> 20) +
                    " MiB a catalog may hold");
   };
-  if (static_cast<std::uint64_t>(status.st_size) > kMaximumFileSize) tooLarge();
+  if (file.size() > kMaximumFileSize) tooLarge();
   std::string text;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n > 0) {
-      text.append(buffer, static_cast<size_t>(n));
-      if (text.size() > kMaximumFileSize) tooLarge();  // it grew while being read
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      unreadable(errno);
-    }
-  }
+  if (const int error = file.readAll(text, kMaximumFileSize); error != 0) unreadable(path, error);
+  if (text.size() > kMaximumFileSize) tooLarge();  // it grew while being read
   return parse(text, path);
 }
 

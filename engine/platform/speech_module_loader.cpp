@@ -2,16 +2,13 @@
 
 #include <dlfcn.h>
 #include <elf.h>
-#include <fcntl.h>
 #include <link.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "base/unique_fd.h"
+#include "base/regular_file.h"
 #include "engine/platform/platform_error.h"
 #include "engine/platform/speech_module.h"
 
@@ -31,20 +28,18 @@ std::filesystem::path modulePath() {
   return executable.parent_path() / kModuleFileName;
 }
 
-// Whether the file at `fd` is a shared object that this program can load: an ELF file of the
-// program's own class, byte order and machine, holding every table and loadable segment its
-// headers list. A truncated copy fails here (dlopen would map the missing part and fault on
-// it), as does anything that is not such an object. Costs two small reads.
-bool holdsLoadableObject(int fd) {
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return false;
-  const auto fileSize = static_cast<std::uint64_t>(status.st_size);
+// Whether `file` is a shared object that this program can load: an ELF file of the program's
+// own class, byte order and machine, holding every table and loadable segment its headers list.
+// A truncated copy fails here (dlopen would map the missing part and fault on it), as does
+// anything that is not such an object. Costs two small reads.
+bool holdsLoadableObject(const RegularFile& file) {
+  const std::uint64_t fileSize = file.size();
   const auto fits = [&](std::uint64_t offset, std::uint64_t length) {
     return offset <= fileSize && length <= fileSize - offset;
   };
 
   ElfW(Ehdr) header{};
-  if (::pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return false;
+  if (!file.readExactlyAt(&header, sizeof header, 0)) return false;
   if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) return false;
   const ElfW(Ehdr)* own = &__ehdr_start;
   const unsigned char ownClass = sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32;
@@ -68,8 +63,7 @@ bool holdsLoadableObject(int fd) {
   ElfW(Phdr) segments[kMostProgramHeaders];
   const size_t tableSize = header.e_phnum * sizeof(ElfW(Phdr));
   if (!fits(header.e_phoff, tableSize) ||
-      ::pread(fd, segments, tableSize, static_cast<off_t>(header.e_phoff)) !=
-          static_cast<ssize_t>(tableSize)) {
+      !file.readExactlyAt(segments, tableSize, static_cast<off_t>(header.e_phoff))) {
     return false;
   }
   for (unsigned i = 0; i < header.e_phnum; ++i) {
@@ -81,8 +75,8 @@ bool holdsLoadableObject(int fd) {
 }
 
 bool moduleLooksLoadable(const std::filesystem::path& path) {
-  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  return fd && holdsLoadableObject(fd.get());
+  const RegularFile file = RegularFile::open(path.c_str());
+  return file.refusal() == RegularFile::Refusal::none && holdsLoadableObject(file);
 }
 
 SpeechModule& openModule() {

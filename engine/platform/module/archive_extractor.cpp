@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <system_error>
 
+#include "base/contained_path.h"
 #include "base/system_error.h"
 #include "engine/platform/module/archive_fault.h"
 #include "engine/platform/module/link_containment.h"
@@ -54,15 +54,10 @@ ArchiveHandle openArchive(const fs::path& path, const std::string& label) {
 // The entry's path as a clean relative path ("" for the top directory itself), or none when it
 // is absolute or climbs out with "..".
 std::optional<fs::path> containedPath(const std::string& name) {
-  if (name.empty() || name.front() == '/') return std::nullopt;
+  const auto components = containedComponents(name);
+  if (!components) return std::nullopt;
   fs::path result;
-  std::istringstream parts(name);
-  std::string part;
-  while (std::getline(parts, part, '/')) {
-    if (part.empty() || part == ".") continue;
-    if (part == "..") return std::nullopt;
-    result /= part;
-  }
+  for (const std::string_view part : *components) result /= part;
   return result;
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <system_error>
 
+#include "base/saturating.h"
 #include "base/system_error.h"
 #include "engine/platform/asset_store_layout.h"
 #include "engine/platform/module/archive_extractor.h"
@@ -32,10 +33,6 @@ namespace fs = std::filesystem;
 // and 4.6 times. 20 leaves ample room for models with text language models, and still stops a
 // bomb (gzip packs zeros about 1000 to 1) long before it fills a disk.
 constexpr std::uint64_t kDefaultExpansion = 20;
-
-std::uint64_t saturatingSum(std::uint64_t a, std::uint64_t b) {
-  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
 
 // The size of a regular file, 0 for anything else or nothing.
 std::uint64_t regularFileSize(const fs::path& path) {
@@ -106,9 +103,8 @@ void requireRoomForDownload(const AssetStoreLayout& layout, const AssetInstallJo
 
 SizeLimit extractedSizeLimit(const AssetInstallJob& job, std::uint64_t archiveBytes) {
   if (job.installedSize) return {*job.installedSize, "the catalog's installedSize"};
-  const std::uint64_t bytes =
-      archiveBytes > UINT64_MAX / kDefaultExpansion ? UINT64_MAX : archiveBytes * kDefaultExpansion;
-  return {bytes, std::to_string(kDefaultExpansion) + " times the archive's size"};
+  return {saturatingProduct(archiveBytes, kDefaultExpansion),
+          std::to_string(kDefaultExpansion) + " times the archive's size"};
 }
 
 // Renames the checked model into place and marks it. A failure after the rename takes the

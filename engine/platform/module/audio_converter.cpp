@@ -85,8 +85,6 @@ Resampler makeResampler(AVChannelLayout& input, AVSampleFormat format, int rate,
 
 }  // namespace
 
-AudioConverter::~AudioConverter() { av_channel_layout_uninit(&layout_); }
-
 void AudioConverter::convert(const AVFrame& frame, std::vector<int16_t>& out) {
   if (frame.sample_rate > kHighestSampleRate) {
     throw PlatformError("Cannot convert the audio of " + path_ + ": a sample rate of " +
@@ -116,29 +114,28 @@ void AudioConverter::restart(std::vector<int16_t>& out) {
 
 bool AudioConverter::fits(const AVFrame& frame) const {
   return resampler_ && rate_ == frame.sample_rate && format_ == frame.format &&
-         av_channel_layout_compare(&layout_, &frame.ch_layout) == 0;
+         av_channel_layout_compare(&*layout_, &frame.ch_layout) == 0;
 }
 
 void AudioConverter::remake(const AVFrame& frame) {
   // The layout to mix down from: the frame's own, else the usual one for its channel count.
   const int channels = std::max(frame.ch_layout.nb_channels, 1);
-  AVChannelLayout input{};
+  ChannelLayout input;
   if (frame.ch_layout.nb_channels > 0 && frame.ch_layout.order != AV_CHANNEL_ORDER_UNSPEC) {
-    av_channel_layout_copy(&input, &frame.ch_layout);
+    input.copyFrom(frame.ch_layout);
   } else {
-    av_channel_layout_default(&input, channels);
+    input.setDefault(channels);
   }
   // Without a layout the resampler refuses to mix, and some it will not mix (a left channel
   // without its right); every channel then counts the same.
-  bool averages = input.order == AV_CHANNEL_ORDER_UNSPEC && channels > 1;
+  bool averages = input->order == AV_CHANNEL_ORDER_UNSPEC && channels > 1;
   AVSampleFormat format = static_cast<AVSampleFormat>(frame.format);
   int error = 0;
   Resampler made;
   if (!averages) {
-    made = makeResampler(input, format, frame.sample_rate, error);
+    made = makeResampler(*input.get(), format, frame.sample_rate, error);
     averages = !made && channels > 1;
   }
-  av_channel_layout_uninit(&input);
   if (averages) {
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
     format = AV_SAMPLE_FMT_FLT;
@@ -151,8 +148,7 @@ void AudioConverter::remake(const AVFrame& frame) {
   rate_ = frame.sample_rate;
   format_ = frame.format;
   averagesChannels_ = averages;
-  av_channel_layout_uninit(&layout_);
-  av_channel_layout_copy(&layout_, &frame.ch_layout);
+  layout_.copyFrom(frame.ch_layout);
 }
 
 // Runs `count` input samples (or the resampler's tail, when `input` is null) into `out`.

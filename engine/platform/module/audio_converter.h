@@ -20,7 +20,6 @@ namespace ondevice::platform {
 class AudioConverter {
  public:
   explicit AudioConverter(std::string path) : path_(std::move(path)) {}
-  ~AudioConverter();
   AudioConverter(const AudioConverter&) = delete;
   AudioConverter& operator=(const AudioConverter&) = delete;
 
@@ -42,7 +41,7 @@ class AudioConverter {
   ffmpeg::Resampler resampler_;
   int rate_ = 0;
   int format_ = -1;
-  AVChannelLayout layout_{};  // the frames' own, unknown order included
+  ffmpeg::ChannelLayout layout_;  // the frames' own, unknown order included
   bool averagesChannels_ = false;
   std::vector<float> mixed_;  // one frame averaged to mono, when averagesChannels_
 };

@@ -1,6 +1,5 @@
 #include "engine/platform/module/audio_input.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,55 +26,38 @@ bool isSystemShortage(int error) { return error == EMFILE || error == ENFILE || 
 
 }  // namespace
 
-AudioInput::AudioInput(const std::string& path) {
-  // O_NONBLOCK: opening a FIFO waits for a writer without it. O_NOCTTY: a terminal named here
-  // must not become the tool's controlling terminal.
-  fd_.reset(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!fd_) {
-    const int error = errno;
-    if (isSystemShortage(error)) systemShortage(path, errnoText(error));
-    notAudio(path, errnoText(error));
+AudioInput::AudioInput(const std::string& path) : file_(RegularFile::open(path.c_str())) {
+  switch (file_.refusal()) {
+    case RegularFile::Refusal::cannotOpen:
+      if (isSystemShortage(file_.error())) systemShortage(path, errnoText(file_.error()));
+      notAudio(path, errnoText(file_.error()));
+    case RegularFile::Refusal::directory:
+      notAudio(path, "it is a directory");
+    case RegularFile::Refusal::notRegular:
+      notAudio(path, "it is not a regular file");
+    case RegularFile::Refusal::none:
+      break;
   }
-  struct stat status {};
-  if (::fstat(fd_.get(), &status) != 0) notAudio(path, errnoText(errno));
-  if (S_ISDIR(status.st_mode)) notAudio(path, "it is a directory");
-  if (!S_ISREG(status.st_mode)) notAudio(path, "it is not a regular file");
-  if (status.st_size == 0) notAudio(path, "the file is empty");
-  // A regular file never makes a read wait; cleared so that no read can answer EAGAIN.
-  const int flags = ::fcntl(fd_.get(), F_GETFL);
-  if (flags < 0 || ::fcntl(fd_.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    notAudio(path, errnoText(errno));
-  }
+  if (file_.size() == 0) notAudio(path, "the file is empty");
 
-  auto* buffer = static_cast<unsigned char*>(av_malloc(kBufferSize));
-  if (buffer == nullptr) systemShortage(path, "out of memory");
-  io_ = avio_alloc_context(buffer, kBufferSize, /*write_flag=*/0, this, &AudioInput::read, nullptr,
-                           &AudioInput::seek);
-  if (io_ == nullptr) {
-    av_free(buffer);
-    systemShortage(path, "out of memory");
-  }
-}
-
-AudioInput::~AudioInput() {
-  if (io_ != nullptr) {
-    av_freep(&io_->buffer);  // FFmpeg may have replaced the buffer it was given
-    avio_context_free(&io_);
-  }
+  ffmpeg::Buffer buffer(static_cast<unsigned char*>(av_malloc(kBufferSize)));
+  if (!buffer) systemShortage(path, "out of memory");
+  io_.reset(avio_alloc_context(buffer.get(), kBufferSize, /*write_flag=*/0, this, &AudioInput::read,
+                               nullptr, &AudioInput::seek));
+  if (!io_) systemShortage(path, "out of memory");
+  buffer.release();  // the context owns it now
 }
 
 int AudioInput::read(void* opaque, uint8_t* buffer, int size) {
-  const int fd = static_cast<AudioInput*>(opaque)->fd_.get();
-  for (;;) {
-    const ssize_t count = ::read(fd, buffer, static_cast<size_t>(size));
-    if (count > 0) return static_cast<int>(count);
-    if (count == 0) return AVERROR_EOF;
-    if (errno != EINTR) return AVERROR(errno);
-  }
+  const ssize_t count =
+      static_cast<AudioInput*>(opaque)->file_.read(buffer, static_cast<size_t>(size));
+  if (count > 0) return static_cast<int>(count);
+  if (count == 0) return AVERROR_EOF;
+  return AVERROR(errno);
 }
 
 int64_t AudioInput::seek(void* opaque, int64_t offset, int whence) {
-  const int fd = static_cast<AudioInput*>(opaque)->fd_.get();
+  const int fd = static_cast<AudioInput*>(opaque)->file_.fd();
   if ((whence & AVSEEK_SIZE) != 0) {
     struct stat status {};
     if (::fstat(fd, &status) != 0) return AVERROR(errno);

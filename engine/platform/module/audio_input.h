@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/unique_fd.h"
+#include "base/regular_file.h"
 #include "engine/platform/module/ffmpeg_handles.h"
 
 namespace ondevice::platform {
@@ -24,19 +24,17 @@ class AudioInput {
   explicit AudioInput(const std::string& path);
   AudioInput(const AudioInput&) = delete;
   AudioInput& operator=(const AudioInput&) = delete;
-  ~AudioInput();
 
   // The reading context over the descriptor; owned by this input, which must outlive every
   // user of it.
-  AVIOContext* context() const { return io_; }
+  AVIOContext* context() const { return io_.get(); }
 
  private:
   static int read(void* opaque, uint8_t* buffer, int size);
   static int64_t seek(void* opaque, int64_t offset, int whence);
 
-  UniqueFd fd_;
-  int64_t size_ = 0;
-  AVIOContext* io_ = nullptr;
+  RegularFile file_;
+  ffmpeg::IOContext io_;
 };
 
 }  // namespace ondevice::platform

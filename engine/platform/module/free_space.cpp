@@ -5,21 +5,11 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "base/saturating.h"
 #include "base/system_error.h"
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
-namespace {
-
-std::uint64_t saturatingSum(std::uint64_t a, std::uint64_t b) {
-  return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
-
-std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b) {
-  return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
-}
-
-}  // namespace
 
 void requireFreeSpace(const std::filesystem::path& directory, const SpaceNeeded& needed,
                       const std::string& purpose) {

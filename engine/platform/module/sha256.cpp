@@ -1,6 +1,5 @@
 #include "engine/platform/module/sha256.h"
 
-#include <fcntl.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 
@@ -8,8 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/regular_file.h"
 #include "base/system_error.h"
-#include "base/unique_fd.h"
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
@@ -32,8 +31,20 @@ using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
 }  // namespace
 
 std::string sha256OfFile(const std::filesystem::path& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) throw PlatformError(describeSystemError("Cannot read " + path.string(), errno));
+  const auto unreadable = [&](int error) {
+    return PlatformError(describeSystemError("Cannot read " + path.string(), error));
+  };
+  const RegularFile file = RegularFile::open(path.c_str());
+  switch (file.refusal()) {
+    case RegularFile::Refusal::cannotOpen:
+      throw unreadable(file.error());
+    case RegularFile::Refusal::directory:
+      throw unreadable(EISDIR);
+    case RegularFile::Refusal::notRegular:
+      throw PlatformError("Cannot read " + path.string() + ": it is not a regular file");
+    case RegularFile::Refusal::none:
+      break;
+  }
 
   DigestContext context(EVP_MD_CTX_new());
   if (!context) failWithOpenSSL("Cannot start a SHA-256 digest");
@@ -42,12 +53,9 @@ std::string sha256OfFile(const std::filesystem::path& path) {
   }
   std::vector<unsigned char> buffer(1 << 16);
   for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+    const ssize_t n = file.read(buffer.data(), buffer.size());
     if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw PlatformError(describeSystemError("Cannot read " + path.string(), errno));
-    }
+    if (n < 0) throw unreadable(errno);
     if (EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(n)) != 1) {
       failWithOpenSSL("SHA-256 digest failed");
     }
