@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "engine/platform/asset_catalog.h"
+#include "engine/platform/model_parts.h"
 
 namespace ondevice::platform {
 
@@ -26,15 +26,6 @@ struct AssetStoreLayout {
   // Staging directories are named this prefix plus a unique suffix.
   std::string stagingPrefix() const { return locale + ".staging-"; }
 };
-
-// Whether `directory` holds the model's three parts: the acoustic model directory and the
-// language model and dictionary files. Never throws.
-inline bool holdsModelParts(const std::filesystem::path& directory, const ModelParts& parts) {
-  std::error_code error;
-  return std::filesystem::is_directory(directory / parts.acoustic, error) &&
-         std::filesystem::is_regular_file(directory / parts.language, error) &&
-         std::filesystem::is_regular_file(directory / parts.dictionary, error);
-}
 
 // Whether the locale's model is installed in the store: marked, and its parts in place. The one
 // answer to that question, for the status check and the installer alike. Never throws.

@@ -1,8 +1,8 @@
 #pragma once
 // The heavy half of the platform: audio decoding (FFmpeg), recognition (PocketSphinx), download
 // (libcurl, OpenSSL) and extraction (libarchive). It is built as a shared module installed beside
-// the binary and opened on first use, so that commands which need none of it never pay for
-// loading those libraries.
+// the binary and opened on first use (engine/platform/light/speech_module_loader.h), so that
+// commands which need none of it never pay for loading those libraries.
 //
 //   SpeechModule& module = loadSpeechModule();   // dlopen on first call; throws PlatformError
 //   auto file = module.openAudioFile("talk.m4a");
@@ -12,17 +12,10 @@
 #include <optional>
 #include <string>
 
-#include "engine/platform/asset_catalog.h"
+#include "engine/platform/model_parts.h"
 #include "engine/platform/speech_platform.h"
 
 namespace ondevice::platform {
-
-// Absolute paths of an installed model's three parts.
-struct ModelFiles {
-  std::string acousticModel;  // directory
-  std::string languageModel;
-  std::string dictionary;
-};
 
 // What a recogniser thread is doing. The recogniser may end the process itself (PocketSphinx
 // calls exit() when a model file is malformed, and a damaged model can make it fault); the stage
@@ -63,14 +56,6 @@ class SpeechModule {
   // Takes the locale's lock, downloads, verifies, extracts and installs; throws PlatformError.
   virtual void installAssets(const AssetInstallJob& job) = 0;
 };
-
-// Loads the module beside the running binary once per process; throws PlatformError "The speech
-// module could not be loaded: ..." when it is missing or damaged.
-SpeechModule& loadSpeechModule();
-// Whether the module beside the binary looks loadable: an ELF shared object of this machine's
-// kind, not cut short. Reads its headers, never loads it, so that answering stays cheap;
-// loadSpeechModule() makes the same check before dlopen, which would fault on a cut file.
-bool speechModuleLooksLoadable();
 
 }  // namespace ondevice::platform
 

@@ -2,8 +2,8 @@
 // The boundary between the speech engine and the speech platform. The engine sees only these
 // types; the binary hands it the real on-device platform, tests hand it a scripted one.
 //
-//   RealSpeechPlatform platform;                       // engine/platform/real_speech_platform.h
-//   if (platform.transcriberIsAvailable()) {
+//   RealSpeechPlatform platform;                       //
+//   engine/platform/light/real_speech_platform.h if (platform.transcriberIsAvailable()) {
 //     auto locale = platform.supportedLocale(platform.makeLocale("en-US"));   // en_US
 //   }
 //
@@ -19,14 +19,12 @@
 #include "engine/platform/locale.h"
 #include "engine/platform/media_time.h"
 #include "engine/platform/platform_error.h"
+#include "engine/platform/recognition_format.h"
 #include "engine/platform/speech_transcriber.h"
 
 namespace ondevice::platform {
 
 enum class AssetStatus : int { unsupported = 0, supported = 1, downloading = 2, installed = 3 };
-
-// The rate of the samples an audio file hands out for recognition.
-inline constexpr int kRecognitionSampleRate = 16000;
 
 // An open audio file, ready to be analysed: a stream of 16 kHz mono 16-bit samples. Owned by
 // whoever opened it; read by one thread at a time.

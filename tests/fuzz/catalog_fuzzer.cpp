@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/platform/asset_catalog.h"
-#include "engine/platform/locale_identifier.h"
+#include "engine/platform/light/asset_catalog.h"
+#include "engine/platform/light/locale_identifier.h"
 #include "engine/platform/platform_error.h"
 #include "tests/fuzz/fuzz_check.h"
 

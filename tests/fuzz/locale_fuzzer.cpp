@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/platform/asset_catalog.h"
-#include "engine/platform/locale_identifier.h"
+#include "engine/platform/light/asset_catalog.h"
+#include "engine/platform/light/locale_identifier.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The asset catalog: the built-in entry, the JSON form, and clear errors for unusable files.
 
-#include "engine/platform/asset_catalog.h"
+#include "engine/platform/light/asset_catalog.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -18,7 +18,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/platform/asset_store.h"
+#include "engine/platform/light/asset_store.h"
 #include "engine/platform/module/asset_installer.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"

@@ -1,6 +1,6 @@
 // The asset store: where it is, the four statuses, installed model paths, and requests.
 
-#include "engine/platform/asset_store.h"
+#include "engine/platform/light/asset_store.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -58,11 +58,6 @@ std::optional<fs::path> locateModel(const fs::path& extracted, const ModelParts&
   return only;
 }
 
-ModelFiles modelFilesIn(const fs::path& directory, const ModelParts& parts) {
-  return ModelFiles{(directory / parts.acoustic).string(), (directory / parts.language).string(),
-                    (directory / parts.dictionary).string()};
-}
-
 void removeOrFail(const fs::path& path, const char* what) {
   std::error_code error;
   fs::remove_all(path, error);

@@ -1,4 +1,4 @@
-#include "engine/platform/locale_identifier.h"
+#include "engine/platform/light/locale_identifier.h"
 
 #include <algorithm>
 #include <vector>
@@ -96,8 +96,7 @@ std::optional<LocaleParts> parseLocaleIdentifier(std::string_view text) {
 const CatalogEntry* equivalentCatalogEntry(const LocaleParts& requested,
                                            const AssetCatalog& catalog) {
   const auto scriptsAgree = [&](const LocaleParts& offered) {
-    return requested.script.empty() || offered.script.empty() ||
-           requested.script == offered.script;
+    return requested.script.empty() || offered.script.empty() || requested.script == offered.script;
   };
   for (const CatalogEntry& entry : catalog.entries()) {
     const auto offered = parseLocaleIdentifier(entry.identifier);

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/platform/asset_catalog.h"
+#include "engine/platform/light/asset_catalog.h"
 
 namespace ondevice::platform {
 

@@ -1,4 +1,4 @@
-#include "engine/platform/recogniser_watch.h"
+#include "engine/platform/light/recogniser_watch.h"
 
 #include <atomic>
 #include <cstdio>

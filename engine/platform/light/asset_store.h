@@ -15,7 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/platform/asset_catalog.h"
+#include "engine/platform/light/asset_catalog.h"
 #include "engine/platform/speech_module.h"
 #include "engine/platform/speech_platform.h"
 

@@ -1,12 +1,12 @@
-#include "engine/platform/real_speech_platform.h"
+#include "engine/platform/light/real_speech_platform.h"
 
 #include <sys/stat.h>
 
-#include "engine/platform/asset_store.h"
-#include "engine/platform/locale_identifier.h"
+#include "engine/platform/light/asset_store.h"
+#include "engine/platform/light/locale_identifier.h"
+#include "engine/platform/light/recogniser_watch.h"
+#include "engine/platform/light/speech_module_loader.h"
 #include "engine/platform/platform_error.h"
-#include "engine/platform/recogniser_watch.h"
-#include "engine/platform/speech_module.h"
 
 namespace ondevice::platform {
 
@@ -72,8 +72,7 @@ std::unique_ptr<SpeechAnalyzer> RealSpeechPlatform::makeAnalyzer(const ModuleLis
     const CatalogEntry* entry = entryFor(modules);
     if (entry != nullptr) model.files = AssetStore::fromEnvironment().installedModel(*entry);
     if (!model.files) {
-      model.unavailableReason = "The speech model for " +
-                                modules.front()->locale().identifier() +
+      model.unavailableReason = "The speech model for " + modules.front()->locale().identifier() +
                                 " is not installed; run prepare first.";
     }
   } catch (const std::exception& e) {

@@ -1,4 +1,4 @@
-#include "engine/platform/asset_catalog.h"
+#include "engine/platform/light/asset_catalog.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 #include "base/contained_path.h"
 #include "base/regular_file.h"
 #include "base/system_error.h"
-#include "engine/platform/locale_identifier.h"
+#include "engine/platform/light/locale_identifier.h"
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {

@@ -23,21 +23,16 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/platform/model_parts.h"
+
 namespace ondevice::platform {
 
-// Names of the model's parts, relative to the directory the model is installed in.
-struct ModelParts {
-  std::string acoustic = "en-us";
-  std::string language = "en-us.lm.bin";
-  std::string dictionary = "cmudict-en-us.dict";
-};
-
 struct CatalogEntry {
-  std::string identifier;                 // POSIX style, e.g. "en_US"
-  std::optional<std::string> system;      // pre-installed model directory
-  std::optional<std::string> archive;     // http(s) URL of a .tar.gz, .tar.xz or .zip
-  std::string sha256;                     // lower-case hex of the archive; set with archive
-  std::optional<std::uint64_t> size;      // the archive's size in bytes, a hard cap
+  std::string identifier;                      // POSIX style, e.g. "en_US"
+  std::optional<std::string> system;           // pre-installed model directory
+  std::optional<std::string> archive;          // http(s) URL of a .tar.gz, .tar.xz or .zip
+  std::string sha256;                          // lower-case hex of the archive; set with archive
+  std::optional<std::uint64_t> size;           // the archive's size in bytes, a hard cap
   std::optional<std::uint64_t> installedSize;  // bytes the extracted model may take, a hard cap
   ModelParts model;
 };

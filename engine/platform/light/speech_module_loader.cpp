@@ -1,4 +1,4 @@
-// Finds the speech module beside the running binary and opens it once per process.
+#include "engine/platform/light/speech_module_loader.h"
 
 #include <dlfcn.h>
 #include <elf.h>
@@ -10,7 +10,6 @@
 
 #include "base/regular_file.h"
 #include "engine/platform/platform_error.h"
-#include "engine/platform/speech_module.h"
 
 // The ELF header of the running program, placed by the linker; null where a linker does not
 // provide it.

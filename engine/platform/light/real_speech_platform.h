@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "engine/platform/asset_catalog.h"
+#include "engine/platform/light/asset_catalog.h"
 #include "engine/platform/speech_platform.h"
 
 namespace ondevice::platform {

@@ -1,4 +1,4 @@
-#include "engine/platform/asset_store.h"
+#include "engine/platform/light/asset_store.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -12,6 +12,7 @@
 
 #include "base/unique_fd.h"
 #include "engine/platform/asset_store_layout.h"
+#include "engine/platform/light/speech_module_loader.h"
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
@@ -47,12 +48,6 @@ bool installLockIsHeld(const fs::path& lockFile) {
     result = ::flock(fd.get(), LOCK_SH | LOCK_NB);
   } while (result != 0 && errno == EINTR);
   return result != 0 && errno == EWOULDBLOCK;  // closing drops the shared lock, if granted
-}
-
-ModelFiles modelFilesIn(const fs::path& directory, const ModelParts& parts) {
-  const fs::path base = fs::absolute(directory).lexically_normal();
-  return ModelFiles{(base / parts.acoustic).string(), (base / parts.language).string(),
-                    (base / parts.dictionary).string()};
 }
 
 class StoreInstallationRequest final : public AssetInstallationRequest {

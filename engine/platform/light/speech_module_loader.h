@@ -1,0 +1,20 @@
+#pragma once
+// Finding and opening the speech module (engine/platform/speech_module.h), which is installed
+// beside the binary as ondevice-stt-speech.so.
+//
+//   if (speechModuleLooksLoadable()) ...               // a few small reads, never a dlopen
+//   SpeechModule& module = loadSpeechModule();         // dlopen on first call
+
+#include "engine/platform/speech_module.h"
+
+namespace ondevice::platform {
+
+// Loads the module beside the running binary once per process; throws PlatformError "The speech
+// module could not be loaded: ..." when it is missing or damaged.
+SpeechModule& loadSpeechModule();
+// Whether the module beside the binary looks loadable: an ELF shared object of this machine's
+// kind, not cut short. Reads its headers, never loads it, so that answering stays cheap;
+// loadSpeechModule() makes the same check before dlopen, which would fault on a cut file.
+bool speechModuleLooksLoadable();
+
+}  // namespace ondevice::platform
