@@ -19,9 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/module/audio_file.h"
-#include "engine/platform/module/utterance_segmenter.h"
+#include "engine/platform/module/audio/audio_file.h"
+#include "engine/platform/module/audio/utterance_segmenter.h"
 #include "engine/platform/platform_error.h"
+#include "engine/platform/module/speech_libraries.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -48,6 +49,7 @@ void writeFile(const std::string& path, const uint8_t* data, size_t size) {
 // Files a playlist or concatenation list among the inputs may name: opening either would hang
 // the run (a FIFO without writer) or feed it forever (a device), which libFuzzer reports.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  ondevice::platform::setUpSpeechLibraries();
   const auto& scratch = ondevice::fuzz::scratchDirectory();
   FUZZ_CHECK(::mkfifo((scratch / "fifo.wav").c_str(), 0600) == 0, "mkfifo");
   std::filesystem::create_symlink("/dev/urandom", scratch / "noise.wav");

@@ -15,9 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/module/decoder_pool.h"
-#include "engine/platform/module/pocketsphinx_decoder.h"
-#include "engine/platform/module/utterance_segmenter.h"
+#include "engine/platform/module/recognition/decoder_pool.h"
+#include "engine/platform/module/recognition/pocketsphinx_decoder.h"
+#include "engine/platform/module/audio/utterance_segmenter.h"
+#include "engine/platform/module/speech_libraries.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -67,6 +68,7 @@ void decodeAndCheck(const Utterance& utterance) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  ondevice::platform::setUpSpeechLibraries();
   decoder();
   return 0;
 }

@@ -10,10 +10,10 @@
 #include <string>
 
 #include "engine/platform/asset_store_layout.h"
-#include "engine/platform/module/archive_extractor.h"
-#include "engine/platform/module/archive_fault.h"
-#include "engine/platform/module/link_containment.h"
-#include "engine/platform/module/sha256.h"
+#include "engine/platform/module/assets/archive_extractor.h"
+#include "engine/platform/module/assets/archive_fault.h"
+#include "engine/platform/module/assets/link_containment.h"
+#include "engine/platform/module/assets/sha256.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
 

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "engine/platform/module/http_download.h"
+#include "engine/platform/module/assets/http_download.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
 

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "engine/platform/light/asset_store.h"
-#include "engine/platform/module/asset_installer.h"
+#include "engine/platform/module/assets/asset_installer.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
 #include "tests/support/process.h"

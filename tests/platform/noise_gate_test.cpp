@@ -2,7 +2,7 @@
 // suppressed in place (no sample lost, added or moved), and the output does not depend on how
 // the samples arrive.
 
-#include "engine/platform/module/noise_gate.h"
+#include "engine/platform/module/audio/noise_gate.h"
 
 #include <gtest/gtest.h>
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/platform/module/analyzer.h"
-#include "engine/platform/module/audio_file.h"
+#include "engine/platform/module/recognition/analyzer.h"
+#include "engine/platform/module/audio/audio_file.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
 #include "tests/support/process.h"

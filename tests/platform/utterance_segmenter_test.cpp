@@ -1,7 +1,7 @@
 // The segmenter that decides where utterances start and end: the cuts depend on the samples
 // alone, never on how they arrive, and no utterance grows without bound.
 
-#include "engine/platform/module/utterance_segmenter.h"
+#include "engine/platform/module/audio/utterance_segmenter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,10 @@
-// The speech module's entry: one instance that the binary finds with dlsym after dlopen.
+// The speech module's entry: one instance that the binary finds with dlsym after dlopen. Making
+// it sets the module's libraries up, once, on the thread that loaded the module.
 
-#include "engine/platform/module/analyzer.h"
-#include "engine/platform/module/asset_installer.h"
-#include "engine/platform/module/audio_file.h"
+#include "engine/platform/module/assets/asset_installer.h"
+#include "engine/platform/module/audio/audio_file.h"
+#include "engine/platform/module/recognition/analyzer.h"
+#include "engine/platform/module/speech_libraries.h"
 #include "engine/platform/speech_module.h"
 
 namespace ondevice::platform {
@@ -10,6 +12,8 @@ namespace {
 
 class OnDeviceSpeechModule final : public SpeechModule {
  public:
+  OnDeviceSpeechModule() { setUpSpeechLibraries(); }
+
   std::unique_ptr<AudioFile> openAudioFile(const std::string& path) override {
     return openDecodedAudioFile(path);
   }

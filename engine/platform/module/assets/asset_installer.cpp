@@ -1,0 +1,218 @@
+#include "engine/platform/module/assets/asset_installer.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <optional>
+#include <system_error>
+
+#include "base/saturating.h"
+#include "base/system_error.h"
+#include "engine/platform/asset_store_layout.h"
+#include "engine/platform/module/assets/archive_extractor.h"
+#include "engine/platform/module/assets/archive_fault.h"
+#include "engine/platform/module/assets/durable_files.h"
+#include "engine/platform/module/assets/file_lock.h"
+#include "engine/platform/module/assets/free_space.h"
+#include "engine/platform/module/assets/http_download.h"
+#include "engine/platform/module/assets/link_containment.h"
+#include "engine/platform/module/assets/sha256.h"
+#include "engine/platform/module/assets/staging_directory.h"
+#include "engine/platform/module/recognition/model_load_check.h"
+#include "engine/platform/platform_error.h"
+
+namespace ondevice::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Without an installedSize in the catalog, an archive may unpack to at most this many times its
+// own size. Measured on the en-us model of pocketsphinx-en-us: it unpacks to 1.32 times its
+// .tar.gz and 1.55 times its .tar.xz; its most compressible part, the text dictionary, to 3.8
+// and 4.6 times. 20 leaves ample room for models with text language models, and still stops a
+// bomb (gzip packs zeros about 1000 to 1) long before it fills a disk.
+constexpr std::uint64_t kDefaultExpansion = 20;
+
+// The size of a regular file, 0 for anything else or nothing.
+std::uint64_t regularFileSize(const fs::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+// The model inside an extracted archive: its parts lie at the top, or in the archive's one
+// top-level directory.
+std::optional<fs::path> locateModel(const fs::path& extracted, const ModelParts& parts) {
+  if (holdsModelParts(extracted, parts)) return extracted;
+  std::error_code error;
+  std::optional<fs::path> only;
+  for (auto it = fs::directory_iterator(extracted, error); !error && it != fs::directory_iterator();
+       it.increment(error)) {
+    if (only) return std::nullopt;
+    only = it->path();
+  }
+  if (error || !only || fs::is_symlink(*only, error) || !holdsModelParts(*only, parts)) {
+    return std::nullopt;
+  }
+  return only;
+}
+
+void removeOrFail(const fs::path& path, const char* what) {
+  std::error_code error;
+  fs::remove_all(path, error);
+  if (error) {
+    throw PlatformError("Cannot remove the " + std::string(what) + " " + path.string() + ": " +
+                        error.message());
+  }
+}
+
+// Clears what an earlier, interrupted attempt may have left, apart from a partial download that
+// can be resumed. A partial download that is no regular file (a link, a directory) is only in
+// the way: the link itself goes, never what it points to.
+void removeLeftovers(const AssetStoreLayout& layout) {
+  removeStaleStaging(layout.root, layout.stagingPrefix());
+  removeOrFail(layout.installed(), "incomplete assets in");  // unmarked, so not a model
+  std::error_code error;
+  const auto partial = fs::symlink_status(layout.partial(), error);
+  if (fs::exists(partial) && !fs::is_regular_file(partial)) {
+    removeOrFail(layout.partial(), "unusable partial download");
+  }
+}
+
+void removePartial(const AssetStoreLayout& layout) {
+  std::error_code ignored;
+  fs::remove(layout.partial(), ignored);
+}
+
+std::string assetsOf(const AssetStoreLayout& layout) { return "the assets of " + layout.locale; }
+
+// What is left to download and, when the catalog says, what it will unpack to, must fit.
+void requireRoomForDownload(const AssetStoreLayout& layout, const AssetInstallJob& job) {
+  if (!job.size && !job.installedSize) return;
+  const std::uint64_t kept = regularFileSize(layout.partial());
+  const std::uint64_t rest = job.size && *job.size > kept ? *job.size - kept : 0;
+  requireFreeSpace(layout.root, {saturatingSum(rest, job.installedSize.value_or(0)), 1},
+                   assetsOf(layout));
+}
+
+SizeLimit extractedSizeLimit(const AssetInstallJob& job, std::uint64_t archiveBytes) {
+  if (job.installedSize) return {*job.installedSize, "the catalog's installedSize"};
+  return {saturatingProduct(archiveBytes, kDefaultExpansion),
+          std::to_string(kDefaultExpansion) + " times the archive's size"};
+}
+
+// Loads the model in a process of its own before it is installed: a model the recogniser cannot
+// load is the archive's fault.
+void requireLoadableModel(const ModelFiles& model, std::chrono::milliseconds timeLimit,
+                          const std::string& label) {
+  const ModelLoadVerdict verdict = checkModelLoads(model, timeLimit);
+  const std::string refused = label + " is refused: the speech recogniser cannot load its model";
+  switch (verdict.outcome) {
+    case ModelLoadVerdict::Outcome::loaded:
+      return;
+    case ModelLoadVerdict::Outcome::refused:
+      throw ArchiveFault(verdict.why.empty() ? refused : refused + " (" + verdict.why + ")");
+    case ModelLoadVerdict::Outcome::timedOut:
+      throw ArchiveFault(
+          refused + " within " +
+          std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeLimit).count()) +
+          " s");
+    case ModelLoadVerdict::Outcome::couldNotRun:
+      break;
+  }
+  throw PlatformError(label + " cannot be checked: the process loading its model could not start");
+}
+
+// Renames the checked model into place and marks it. A failure after the rename takes the
+// model out again, so that nothing unmarked is left behind.
+void moveIntoPlace(const fs::path& model, const AssetStoreLayout& layout,
+                   const std::string& marker) {
+  if (::rename(model.c_str(), layout.installed().c_str()) != 0) {
+    throw PlatformError(describeSystemError(
+        "Cannot move the assets for " + layout.locale + " into " + layout.installed().string(),
+        errno));
+  }
+  try {
+    syncDirectory(layout.root);
+    writeFileDurably(layout.marker(), marker);
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove_all(layout.installed(), ignored);
+    try {
+      syncDirectory(layout.root);
+    } catch (const PlatformError&) {
+      // The failure being reported says more.
+    }
+    throw;
+  }
+}
+
+// Everything after the checksum: measure, extract, check, move into place, mark.
+void installVerifiedArchive(const AssetInstallJob& job, const AssetStoreLayout& layout,
+                            const InstallSettings& settings) {
+  const std::string label = "The archive of the assets for " + layout.locale;
+  const SizeLimit limit = extractedSizeLimit(job, regularFileSize(layout.partial()));
+  // Refused or found not to fit before a byte is written.
+  const ArchiveContents contents = measureArchive(layout.partial(), limit, label);
+  requireFreeSpace(layout.root, {contents.bytes, contents.entries}, assetsOf(layout));
+
+  // Staged inside the store (same file system, so the rename below is atomic).
+  const StagingDirectory staging(layout.root, layout.stagingPrefix());
+  extractArchive(layout.partial(), staging.path(), label, limit);
+  const auto model = locateModel(staging.path(), job.model);
+  if (!model) {
+    throw ArchiveFault(label + " holds no model: expected " + job.model.acoustic + "/, " +
+                       job.model.language + " and " + job.model.dictionary +
+                       " at its top or inside its one top-level directory");
+  }
+  // Only the model directory is moved into place: its links must stay inside it.
+  refuseLinksLeaving(*model, label, "the model directory");
+  requireLoadableModel(modelFilesIn(*model, job.model), settings.modelLoadTimeLimit, label);
+  syncTree(*model);
+  moveIntoPlace(*model, layout, job.sha256 + "\n");
+}
+
+}  // namespace
+
+void installLocaleAssets(const AssetInstallJob& job, const InstallSettings& settings) {
+  const AssetStoreLayout layout{job.storeDirectory, job.localeIdentifier};
+  const std::string locale = job.localeIdentifier;
+
+  std::error_code error;
+  fs::create_directories(layout.root, error);
+  if (error) {
+    throw PlatformError("Cannot create the asset store " + layout.root.string() + ": " +
+                        error.message());
+  }
+
+  // 1. One installer per locale; whoever waited here finds the work done.
+  const ExclusiveFileLock lock(layout.lock());
+  if (isInstalledInStore(layout, job.model)) return;
+  removeLeftovers(layout);
+
+  // 2. Download, continuing what an earlier attempt fetched.
+  requireRoomForDownload(layout, job);
+  DownloadRequest download{job.archiveURL, layout.partial(), job.size, locale};
+  download.slowWindow = settings.slowDownloadWindow;
+  downloadResumable(download);
+
+  // 3. Verify.
+  const std::string digest = sha256OfFile(layout.partial());
+  if (digest != job.sha256) {
+    removePartial(layout);
+    throw PlatformError("Checksum of the downloaded assets for " + locale +
+                        " does not match the catalog: expected " + job.sha256 + ", got " + digest);
+  }
+
+  // 4. Extract, check and install.
+  try {
+    installVerifiedArchive(job, layout, settings);
+  } catch (const ArchiveFault&) {
+    removePartial(layout);  // verified, so fetching it again would give the same bytes
+    throw;
+  }
+  removePartial(layout);
+}
+
+}  // namespace ondevice::platform

@@ -1,0 +1,160 @@
+#include "engine/platform/module/recognition/analyzer.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <exception>
+#include <optional>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "engine/platform/module/audio/noise_gate.h"
+#include "engine/platform/module/audio/utterance_segmenter.h"
+#include "engine/platform/module/recognition/decoder_pool.h"
+#include "engine/platform/platform_error.h"
+
+namespace ondevice::platform {
+namespace {
+
+// What one decoder with the en-us model holds (measured: about 100 MB resident), and what all
+// decoders together may take: at most a quarter of the memory, and never more than 1 GiB.
+constexpr uint64_t kBytesPerDecoder = 110ull << 20;
+constexpr uint64_t kDecoderBudgetCap = 1ull << 30;
+constexpr unsigned kMostThreads = 64;
+
+std::optional<unsigned> threadsFromEnvironment() {
+  const char* value = std::getenv("ONDEVICE_STT_THREADS");
+  if (value == nullptr) return std::nullopt;
+  const std::string_view text(value);
+  unsigned threads = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), threads);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (threads < 1 || threads > kMostThreads) return std::nullopt;
+  return threads;
+}
+
+// 0 when the system does not say.
+uint64_t physicalMemoryBytes() {
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long pageSize = ::sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return 0;
+  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+}
+
+// Passes any failure on as a PlatformError: what reaches the host must be one.
+[[noreturn]] void rethrowAsPlatformError(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const PlatformError&) {
+    throw;
+  } catch (const std::exception& other) {
+    throw PlatformError(std::string("Speech analysis failed: ") + other.what());
+  } catch (...) {
+    throw PlatformError("Speech analysis failed");
+  }
+}
+
+class RecognitionAnalyzer final : public SpeechAnalyzer {
+ public:
+  RecognitionAnalyzer(SpeechTranscriberRef transcriber, AnalyzerModel model, unsigned threads)
+      : transcriber_(std::move(transcriber)),
+        results_(transcriber_->results()),
+        model_(std::move(model)),
+        threads_(threads == 0 ? defaultRecognitionThreads() : threads) {}
+
+  ~RecognitionAnalyzer() override {
+    pool_.reset();  // joins the workers; none of them waits on the consumer
+    results_->fail(std::make_exception_ptr(
+        PlatformError("The speech analysis was released before it finished")));
+  }
+
+  std::optional<MediaTime> analyzeSequence(AudioFile& file) override {
+    try {
+      if (!model_.files) throw PlatformError(model_.unavailableReason);
+
+      pool_ = std::make_unique<DecoderPool>(
+          *model_.files, threads_,
+          [results = results_](TranscriptionResult result) { results->deliver(std::move(result)); },
+          model_.noteStage);
+      NoiseGate gate;
+      UtteranceSegmenter segmenter;
+      const auto decode = [this](Utterance utterance) { pool_->submit(std::move(utterance)); };
+      std::vector<int16_t> chunk;
+      std::vector<int16_t> conditioned;
+      const auto cut = [&] {
+        segmenter.push(conditioned, decode);
+        conditioned.clear();
+      };
+      while (file.read(chunk)) {
+        gate.push(chunk, conditioned);
+        cut();
+      }
+      gate.finish(conditioned);
+      cut();
+      segmenter.finish(decode);
+      return file.lastSampleTime();
+    } catch (...) {
+      abandon(std::current_exception());
+    }
+  }
+
+  void finalizeAndFinish(MediaTime /*through*/) override {
+    // Every utterance lies before the last sample time, so all of them are finalized.
+    try {
+      if (pool_) pool_->drain();
+    } catch (...) {
+      abandon(std::current_exception());
+    }
+    results_->finish();
+  }
+
+  void cancelAndFinishNow() noexcept override {
+    if (pool_) pool_->stop();
+    results_->finish();
+  }
+
+ private:
+  // Stops decoding, ends the results with the failure and throws it.
+  [[noreturn]] void abandon(std::exception_ptr error) {
+    if (pool_) pool_->stop();
+    try {
+      rethrowAsPlatformError(error);
+    } catch (...) {
+      results_->fail(std::current_exception());
+      throw;
+    }
+  }
+
+  SpeechTranscriberRef transcriber_;
+  std::shared_ptr<ResultsSequence> results_;
+  AnalyzerModel model_;
+  unsigned threads_;
+  std::unique_ptr<DecoderPool> pool_;
+};
+
+}  // namespace
+
+unsigned recognitionThreads(std::optional<unsigned> requested, unsigned hardwareThreads,
+                            uint64_t physicalMemory) {
+  const uint64_t budget = std::min(physicalMemory / 4, kDecoderBudgetCap);
+  const auto withinBudget =
+      static_cast<unsigned>(std::clamp<uint64_t>(budget / kBytesPerDecoder, 1, kMostThreads));
+  const unsigned wanted = requested.value_or(std::max(1u, hardwareThreads));
+  return std::clamp(wanted, 1u, withinBudget);
+}
+
+unsigned defaultRecognitionThreads() {
+  return recognitionThreads(threadsFromEnvironment(), std::thread::hardware_concurrency(),
+                            physicalMemoryBytes());
+}
+
+std::unique_ptr<SpeechAnalyzer> makeRecognitionAnalyzer(SpeechTranscriberRef transcriber,
+                                                        AnalyzerModel model, unsigned threads) {
+  return std::make_unique<RecognitionAnalyzer>(std::move(transcriber), std::move(model), threads);
+}
+
+}  // namespace ondevice::platform

@@ -1,0 +1,207 @@
+#include "engine/platform/module/recognition/decoder_pool.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "engine/platform/module/recognition/pocketsphinx_decoder.h"
+#include "engine/platform/platform_error.h"
+
+namespace ondevice::platform {
+
+std::optional<TranscriptionResult> resultFor(const Utterance& utterance, const std::string& text,
+                                             int64_t firstSample, int64_t endSample) {
+  if (text.empty()) return std::nullopt;
+  const auto length = static_cast<int64_t>(utterance.samples.size());
+  int64_t first = std::clamp<int64_t>(firstSample, 0, length);
+  int64_t end = std::clamp<int64_t>(endSample, first, length);
+  if (end <= first) {  // no usable word times: the whole utterance
+    first = 0;
+    end = length;
+  }
+  TranscriptionResult result;
+  result.isFinal = true;
+  result.text = text;
+  result.range = TimeRange{MediaTime{utterance.startSample + first, kRecognitionSampleRate},
+                           MediaTime{end - first, kRecognitionSampleRate}};
+  return result;
+}
+
+DecoderPool::DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver,
+                         RecogniserStageNote noteStage)
+    : model_(std::move(model)),
+      maxDecoders_(std::max(1u, maxDecoders)),
+      // Each decoder busy, one utterance waiting for each, and a few finished ones waiting for
+      // an earlier one to be handed out first.
+      maxInFlight_(2 * static_cast<int64_t>(maxDecoders_) + 2),
+      deliver_(std::move(deliver)),
+      noteStage_(noteStage) {}
+
+DecoderPool::~DecoderPool() {
+  stop();
+  for (auto& worker : workers_) worker.join();
+}
+
+void DecoderPool::submit(Utterance utterance) {
+  std::unique_lock lock(mutex_);
+  progress_.wait(lock, [&] { return halted() || submitted_ - handedOut_ < maxInFlight_; });
+  if (failure_) std::rethrow_exception(failure_);
+  if (stopping_) throw PlatformError("The analysis was cancelled");
+  const int64_t sequence = submitted_++;
+  auto shared = std::make_shared<const Utterance>(std::move(utterance));
+  if (probeOpen_) {
+    ++probeUtterances_;
+    probeSamples_ += static_cast<int64_t>(shared->samples.size());
+    probeDecodingsLeft_ += 2;
+    probe_[sequence].utterance = shared;
+    queue_.push_back(Job{sequence, shared, FrequencyWarp::none, true});
+    queue_.push_back(Job{sequence, std::move(shared), FrequencyWarp::raised, true});
+    if (probeUtterances_ >= kProbeUtterances || probeSamples_ >= kProbeSamples) closeProbe();
+    startWorkers(2);
+  } else {
+    queue_.push_back(Job{sequence, std::move(shared), FrequencyWarp::none, false});
+    startWorkers(1);
+  }
+}
+
+void DecoderPool::startWorkers(size_t jobs) {
+  for (size_t started = idleWorkers_; started < jobs && workers_.size() < maxDecoders_; ++started) {
+    workers_.emplace_back([this] { work(); });
+  }
+  workAvailable_.notify_all();
+}
+
+void DecoderPool::drain() {
+  std::unique_lock lock(mutex_);
+  closeProbe();  // the stream has ended
+  progress_.wait(lock, [&] { return halted() || handedOut_ == submitted_; });
+  if (failure_) std::rethrow_exception(failure_);
+  if (handedOut_ != submitted_) throw PlatformError("The analysis was cancelled");
+}
+
+void DecoderPool::stop() noexcept {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+    queue_.clear();
+  }
+  workAvailable_.notify_all();
+  progress_.notify_all();
+}
+
+void DecoderPool::fail(std::exception_ptr error) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!failure_) failure_ = std::move(error);
+    queue_.clear();
+  }
+  workAvailable_.notify_all();
+  progress_.notify_all();
+}
+
+void DecoderPool::closeProbe() {
+  if (!probeOpen_) return;
+  probeOpen_ = false;
+  chooseWhenProbed();
+}
+
+void DecoderPool::chooseWhenProbed() {
+  if (probeOpen_ || probeDecodingsLeft_ > 0 || warp_) return;
+  // Over the utterances where both readings found a path.
+  int64_t gain = 0;
+  int64_t frames = 0;
+  for (const auto& [sequence, probed] : probe_) {
+    if (probed.plain->score && probed.raised->score) {
+      gain += *probed.raised->score - *probed.plain->score;
+      frames += static_cast<int64_t>(probed.utterance->samples.size()) / kSamplesPerFrame;
+    }
+  }
+  warp_ = gain > kRaisedGainPerFrame * frames ? FrequencyWarp::raised : FrequencyWarp::none;
+  for (const auto& [sequence, probed] : probe_) {
+    const RecognisedSpeech& speech =
+        *warp_ == FrequencyWarp::raised ? *probed.raised : *probed.plain;
+    handOut(sequence,
+            resultFor(*probed.utterance, speech.text, speech.firstSample, speech.endSample));
+  }
+  probe_.clear();
+  // Later utterances wait in the queue for the choice.
+  workAvailable_.notify_all();
+}
+
+void DecoderPool::complete(const Job& job, RecognisedSpeech speech) {
+  {
+    std::lock_guard lock(mutex_);
+    if (halted()) return;
+    if (job.probe) {
+      Probed& probed = probe_[job.sequence];
+      (job.warp == FrequencyWarp::raised ? probed.raised : probed.plain) = std::move(speech);
+      --probeDecodingsLeft_;
+      chooseWhenProbed();
+    } else {
+      handOut(job.sequence,
+              resultFor(*job.utterance, speech.text, speech.firstSample, speech.endSample));
+    }
+  }
+  progress_.notify_all();
+}
+
+void DecoderPool::handOut(int64_t sequence, std::optional<TranscriptionResult> result) {
+  finished_.emplace(sequence, std::move(result));
+  // Hand out every result whose predecessors are all out.
+  for (auto next = finished_.begin(); next != finished_.end() && next->first == handedOut_;
+       next = finished_.erase(next)) {
+    if (next->second) deliver_(std::move(*next->second));
+    ++handedOut_;
+  }
+}
+
+std::unique_ptr<PocketSphinxDecoder> DecoderPool::loadDecoder() {
+  // PocketSphinx ends the process from the loading thread on a model it cannot read. Until one
+  // load has succeeded, loads run one at a time, so that two threads never call exit() at once:
+  // glibc's exit() is not safe against a concurrent one, which ends the process without running
+  // the exit handlers and can cut the exit guard's record short.
+  std::unique_lock firstLoad(firstLoad_, std::defer_lock);
+  if (!modelLoaded_) firstLoad.lock();
+  auto decoder = std::make_unique<PocketSphinxDecoder>(model_);
+  modelLoaded_ = true;
+  return decoder;
+}
+
+void DecoderPool::work() {
+  // Back to none however the work ends.
+  struct StageOfThisThread {
+    const DecoderPool& pool;
+    ~StageOfThisThread() { pool.note(RecogniserStage::none); }
+  } const stage{*this};
+  std::unique_ptr<PocketSphinxDecoder> decoder;
+  note(RecogniserStage::loadingModel);
+  try {
+    decoder = loadDecoder();
+  } catch (...) {
+    fail(std::current_exception());
+    return;
+  }
+  note(RecogniserStage::decoding);
+  while (true) {
+    Job job;
+    {
+      std::unique_lock lock(mutex_);
+      ++idleWorkers_;
+      workAvailable_.wait(lock,
+                          [&] { return halted() || (!queue_.empty() && canTake(queue_.front())); });
+      --idleWorkers_;
+      if (halted()) return;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+      if (!job.probe) job.warp = *warp_;  // the probe's choice, made by now
+    }
+    try {
+      complete(job, decoder->decode(job.utterance->samples, job.warp));
+    } catch (...) {
+      fail(std::current_exception());
+      return;
+    }
+  }
+}
+
+}  // namespace ondevice::platform

@@ -1,0 +1,67 @@
+#pragma once
+// One PocketSphinx decoder with a loaded model, decoding whole utterances. Each utterance is
+// decoded on its own (features normalised over the utterance alone), so the text of an
+// utterance never depends on what the same decoder decoded before: the threads that share the
+// work can divide it any way and still agree with a single decoder.
+//
+//   PocketSphinxDecoder decoder(model);          // loads the model; throws PlatformError
+//   RecognisedSpeech speech = decoder.decode(samples);
+//   speech.text;                                 // "he was not an ill disposed young man"
+//
+// A decoder is used by one thread at a time.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/platform/speech_module.h"
+
+namespace ondevice::platform {
+
+// The model's frames: 100 a second at 16 kHz.
+inline constexpr int kSamplesPerFrame = 160;
+
+struct RecognisedSpeech {
+  std::string text;         // words joined by one space; fillers and silence removed
+  int64_t firstSample = 0;  // where the first word starts, relative to the utterance (16 kHz)
+  int64_t endSample = 0;    // where the last word ends
+  // How well the best path fits the audio (a log probability; higher is better); none when the
+  // recogniser found no path.
+  std::optional<int64_t> score;
+};
+
+// How the front end reads the spectrum. `raised` reads every frequency 11 % higher, which
+// brings a voice lower than the model knows (a deep voice, a recording played slowly) to where
+// the model expects it.
+enum class FrequencyWarp { none, raised };
+
+// Switches the recogniser's own logging off for the process, before any decoder exists
+// (module/speech_libraries.h): per decoder, PocketSphinx would set a process-wide log file from
+// each thread, which races.
+void silenceRecogniser();
+
+class PocketSphinxDecoder {
+ public:
+  explicit PocketSphinxDecoder(const ModelFiles& model);
+  ~PocketSphinxDecoder();
+  PocketSphinxDecoder(const PocketSphinxDecoder&) = delete;
+  PocketSphinxDecoder& operator=(const PocketSphinxDecoder&) = delete;
+
+  // Decodes 16 kHz mono samples as one utterance; throws PlatformError when the decoder fails.
+  RecognisedSpeech decode(std::span<const int16_t> samples,
+                          FrequencyWarp warp = FrequencyWarp::none);
+
+ private:
+  struct Handles;
+  std::unique_ptr<Handles> handles_;
+};
+
+// Whether a recogniser word is a filler or silence marker (<s>, </s>, <sil>, [NOISE], ++UM++).
+bool isFillerWord(std::string_view word);
+// A dictionary word without its pronunciation variant suffix: "read(2)" gives "read".
+std::string_view baseWord(std::string_view word);
+
+}  // namespace ondevice::platform
