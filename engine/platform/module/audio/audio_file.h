@@ -14,9 +14,11 @@
 
 namespace ondevice::platform {
 
-// Opens `path` and finds a decodable audio stream in it; throws PlatformError otherwise. A path
-// that is not a regular file (directory, FIFO, device) is refused without being opened, so that
-// the caller can never block on a FIFO without writer.
+// Opens `path` and finds a decodable audio stream in it. The path is opened once, without
+// waiting, and checked through that descriptor (audio_input.h): one that names no non-empty
+// regular file (a directory, a FIFO, a device) is refused without being read, so that the caller
+// can never block on a FIFO without writer. Throws UndecodableAudioError when the file is not
+// decodable audio, PlatformError for any other failure.
 std::unique_ptr<AudioFile> openDecodedAudioFile(const std::string& path);
 
 }  // namespace ondevice::platform

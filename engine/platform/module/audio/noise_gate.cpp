@@ -9,7 +9,7 @@
 namespace ondevice::platform {
 namespace {
 
-constexpr size_t kFrame = NoiseSuppressor::kFrameSamples;
+constexpr size_t kFrame = kRecognitionFrameSamples;
 constexpr size_t kBlock = NoiseGate::kBlockSamples;
 static_assert(kBlock % kFrame == 0, "blocks are whole frames");
 // Fewer frames than this (a second) say too little about the recording: left untouched.

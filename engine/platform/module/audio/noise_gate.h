@@ -19,12 +19,13 @@
 #include <vector>
 
 #include "engine/platform/module/audio/noise_suppressor.h"
+#include "engine/platform/recognition_format.h"
 
 namespace ondevice::platform {
 
 class NoiseGate {
  public:
-  static constexpr int kBlockSamples = 5 * 16000;
+  static constexpr int kBlockSamples = 5 * kRecognitionSampleRate;
   // Measured on the degraded sets of bench/accuracy: 10.3 to 24.1 dB for every recording with
   // 5 to 10 dB of white, pink, brown noise or other talkers, 24.4 to 50 dB for every other
   // condition (clean, codecs, telephone band, quiet, slow, reverberant); clean read speech

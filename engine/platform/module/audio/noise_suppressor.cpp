@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "engine/platform/platform_error.h"
-#include "engine/platform/speech_platform.h"
 
 namespace ondevice::platform {
 
@@ -31,17 +30,17 @@ NoiseSuppressor::NoiseSuppressor() : state_(std::make_unique<State>()) {
   }
   state_->frame.sample_rate_hz_ = kRecognitionSampleRate;
   state_->frame.num_channels_ = 1;
-  state_->frame.samples_per_channel_ = kFrameSamples;
+  state_->frame.samples_per_channel_ = kRecognitionFrameSamples;
 }
 
 NoiseSuppressor::~NoiseSuppressor() = default;
 
-void NoiseSuppressor::process(std::span<int16_t, kFrameSamples> frame) {
+void NoiseSuppressor::process(std::span<int16_t, kRecognitionFrameSamples> frame) {
   std::copy(frame.begin(), frame.end(), state_->frame.data_);
   if (state_->processing->ProcessStream(&state_->frame) != webrtc::AudioProcessing::kNoError) {
     throw PlatformError("The noise suppressor failed");
   }
-  std::copy_n(state_->frame.data_, kFrameSamples, frame.begin());
+  std::copy_n(state_->frame.data_, kRecognitionFrameSamples, frame.begin());
 }
 
 }  // namespace ondevice::platform

@@ -8,6 +8,7 @@
 namespace ondevice::platform {
 namespace {
 
+constexpr int64_t kFrameSamples = kRecognitionFrameSamples;
 constexpr double kBinDb = 0.5;
 constexpr int kBins = 240;  // 0 .. 120 dB; 16-bit audio peaks near 90 dB
 // Silence before the current frame is only dropped in batches of this many frames, so that the
@@ -50,7 +51,7 @@ double UtteranceSegmenter::backgroundDb(double levelDb) {
 
 void UtteranceSegmenter::push(std::span<const int16_t> samples, const Sink& sink) {
   buffer_.insert(buffer_.end(), samples.begin(), samples.end());
-  const auto frame = static_cast<size_t>(settings_.frameSamples);
+  const auto frame = static_cast<size_t>(kFrameSamples);
   while (static_cast<size_t>(framesSeen_ - bufferStartFrame_ + 1) * frame <= buffer_.size()) {
     const size_t offset = static_cast<size_t>(framesSeen_ - bufferStartFrame_) * frame;
     levels_.push_back(frameLevelDb(std::span(buffer_).subspan(offset, frame)));
@@ -71,7 +72,6 @@ void UtteranceSegmenter::onFrame(const Sink& sink) {
   recentSpeech_ += static_cast<int>(speech) - static_cast<int>(recent_[slot]);
   recent_[slot] = speech;
 
-  const int64_t frameSamples = settings_.frameSamples;
   if (!inSpeech_) {
     if (recentSpeech_ >= settings_.startSpeechFrames) {
       // Starts at the window's first speech frame, with some lead-in before it.
@@ -100,14 +100,14 @@ void UtteranceSegmenter::onFrame(const Sink& sink) {
   if (silence >= settings_.endSilenceFrames ||
       (length >= settings_.softMaxFrames && silence >= settings_.softEndSilenceFrames)) {
     const int64_t end = std::min(lastSpeechFrame_ + 1 + settings_.trailFrames, current + 1);
-    emit(end * frameSamples, sink);
+    emit(end * kFrameSamples, sink);
     inSpeech_ = false;
   } else if (length >= settings_.hardMaxFrames) {
     // No pause long enough: cut at the quietest recent frame and carry on from there.
     const int64_t cut = quietestFrame(
         std::max(utteranceStartFrame_ + 1, current + 1 - settings_.hardCutSearchFrames),
         current + 1);
-    emit(cut * frameSamples, sink);
+    emit(cut * kFrameSamples, sink);
     utteranceStartFrame_ = cut;
   }
 }
@@ -115,23 +115,22 @@ void UtteranceSegmenter::onFrame(const Sink& sink) {
 void UtteranceSegmenter::finish(const Sink& sink) {
   if (!inSpeech_) return;
   const int64_t bufferEnd =
-      bufferStartFrame_ * settings_.frameSamples + static_cast<int64_t>(buffer_.size());
-  const int64_t trailEnd = (lastSpeechFrame_ + 1 + settings_.trailFrames) * settings_.frameSamples;
+      bufferStartFrame_ * kFrameSamples + static_cast<int64_t>(buffer_.size());
+  const int64_t trailEnd = (lastSpeechFrame_ + 1 + settings_.trailFrames) * kFrameSamples;
   emit(std::min(trailEnd, bufferEnd), sink);
   inSpeech_ = false;
 }
 
 void UtteranceSegmenter::emit(int64_t endSample, const Sink& sink) {
-  const int64_t frameSamples = settings_.frameSamples;
-  const int64_t bufferStartSample = bufferStartFrame_ * frameSamples;
-  const int64_t startSample = utteranceStartFrame_ * frameSamples;
-  previousEndFrame_ = (endSample + frameSamples - 1) / frameSamples;
+  const int64_t bufferStartSample = bufferStartFrame_ * kFrameSamples;
+  const int64_t startSample = utteranceStartFrame_ * kFrameSamples;
+  previousEndFrame_ = (endSample + kFrameSamples - 1) / kFrameSamples;
   if (endSample <= startSample) return;  // a cut left nothing but silence behind it
   Utterance utterance;
   utterance.startSample = startSample;
   utterance.samples.assign(buffer_.begin() + (startSample - bufferStartSample),
                            buffer_.begin() + (endSample - bufferStartSample));
-  dropBefore(endSample / frameSamples);
+  dropBefore(endSample / kFrameSamples);
   sink(std::move(utterance));
 }
 
@@ -140,8 +139,7 @@ void UtteranceSegmenter::dropBefore(int64_t frame) {
   if (count <= 0) return;
   // During silence only in batches; after an utterance, at once (its samples are gone).
   if (!inSpeech_ && count < kDropBatchFrames) return;
-  const auto frameSamples = static_cast<int64_t>(settings_.frameSamples);
-  buffer_.erase(buffer_.begin(), buffer_.begin() + count * frameSamples);
+  buffer_.erase(buffer_.begin(), buffer_.begin() + count * kFrameSamples);
   levels_.erase(levels_.begin(), levels_.begin() + count);
   bufferStartFrame_ += count;
 }

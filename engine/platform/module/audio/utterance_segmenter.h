@@ -15,6 +15,8 @@
 #include <span>
 #include <vector>
 
+#include "engine/platform/recognition_format.h"
+
 namespace ondevice::platform {
 
 struct Utterance {
@@ -26,8 +28,8 @@ struct Utterance {
 // background dropped whole stretches of speech at 10 dB signal-to-noise ratio (white noise 97 %
 // of words wrong, pink 72 %, other talkers 90 %; at 6 dB: 92, 68, 79), and 30 dB dropped most of
 // a recording 40 dB below full level (76 %; at 20 dB: 32 %). Clean speech cuts the same.
+// Every length is counted in the recognition format's 10 ms frames.
 struct SegmenterSettings {
-  int frameSamples = 160;         // 10 ms frames
   double speechAboveFloorDb = 6;  // a frame this much above the background is speech
   double quietestSpeechDb = 20;   // and never quieter than this (dB over 1 LSB, RMS)
   int floorWindowFrames = 1000;   // the background is the level that

@@ -1,14 +1,32 @@
 #pragma once
 // The recognition analyzer: streams the file's audio, cuts it into utterances at silences,
 // decodes them with PocketSphinx on worker threads and delivers one final result per utterance
-// that holds words, in time order, into the transcriber's results.
+// that holds words, in time order, into the transcriber's results. The pipeline's stages, in
+// order (files under engine/platform/module/ unless said otherwise):
+//
+//   audio input          audio/audio_input.h          the file opened once, without waiting,
+//                                                     checked and read through its descriptor
+//   demuxer              audio/audio_demuxer.h        the audio stream's packets (FFmpeg)
+//   decoder              audio/audio_decoder.h        packets into frames
+//   converter            audio/audio_converter.h      frames into 16 kHz mono samples
+//                        (audio/audio_file.h ties these four into the AudioFile read here)
+//   noise gate           audio/noise_gate.h           noisy stretches through the noise
+//                                                     suppressor (audio/noise_suppressor.h)
+//   utterance segmenter  audio/utterance_segmenter.h  utterances cut at pauses
+//   voice probe          recognition/voice_probe.h    the reading of the voice, chosen on the
+//                                                     first utterances
+//   decoder pool         recognition/decoder_pool.h   utterances decoded on worker threads, a
+//                                                     PocketSphinx decoder each
+//                                                     (recognition/pocketsphinx_decoder.h)
+//   ordered delivery     recognition/ordered_delivery.h  results handed out in submission order
+//   results sequence     engine/platform/results_sequence.h  read by the engine's collector
 //
 //   auto analyzer = makeRecognitionAnalyzer(transcriber, model);
 //   if (auto last = analyzer->analyzeSequence(file)) analyzer->finalizeAndFinish(*last);
 //   else analyzer->cancelAndFinishNow();
 //
-// The output does not depend on the number of threads: the cuts depend on the audio alone and
-// every utterance is decoded on its own.
+// The output does not depend on the number of threads: the cuts depend on the audio alone, the
+// voice on the first utterances alone, and every utterance is decoded on its own.
 
 #include <cstdint>
 #include <memory>

@@ -34,8 +34,8 @@ DecoderPool::DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver
       // Each decoder busy, one utterance waiting for each, and a few finished ones waiting for
       // an earlier one to be handed out first.
       maxInFlight_(2 * static_cast<int64_t>(maxDecoders_) + 2),
-      deliver_(std::move(deliver)),
-      noteStage_(noteStage) {}
+      noteStage_(noteStage),
+      delivery_(std::move(deliver)) {}
 
 DecoderPool::~DecoderPool() {
   stop();
@@ -44,19 +44,17 @@ DecoderPool::~DecoderPool() {
 
 void DecoderPool::submit(Utterance utterance) {
   std::unique_lock lock(mutex_);
-  progress_.wait(lock, [&] { return halted() || submitted_ - handedOut_ < maxInFlight_; });
+  progress_.wait(lock,
+                 [&] { return halted() || submitted_ - delivery_.handedOut() < maxInFlight_; });
   if (failure_) std::rethrow_exception(failure_);
   if (stopping_) throw PlatformError("The analysis was cancelled");
   const int64_t sequence = submitted_++;
   auto shared = std::make_shared<const Utterance>(std::move(utterance));
-  if (probeOpen_) {
-    ++probeUtterances_;
-    probeSamples_ += static_cast<int64_t>(shared->samples.size());
+  if (probe_.admit(static_cast<int64_t>(shared->samples.size()))) {
     probeDecodingsLeft_ += 2;
-    probe_[sequence].utterance = shared;
+    probed_[sequence].utterance = shared;
     queue_.push_back(Job{sequence, shared, FrequencyWarp::none, true});
     queue_.push_back(Job{sequence, std::move(shared), FrequencyWarp::raised, true});
-    if (probeUtterances_ >= kProbeUtterances || probeSamples_ >= kProbeSamples) closeProbe();
     startWorkers(2);
   } else {
     queue_.push_back(Job{sequence, std::move(shared), FrequencyWarp::none, false});
@@ -74,9 +72,9 @@ void DecoderPool::startWorkers(size_t jobs) {
 void DecoderPool::drain() {
   std::unique_lock lock(mutex_);
   closeProbe();  // the stream has ended
-  progress_.wait(lock, [&] { return halted() || handedOut_ == submitted_; });
+  progress_.wait(lock, [&] { return halted() || delivery_.handedOut() == submitted_; });
   if (failure_) std::rethrow_exception(failure_);
-  if (handedOut_ != submitted_) throw PlatformError("The analysis was cancelled");
+  if (delivery_.handedOut() != submitted_) throw PlatformError("The analysis was cancelled");
 }
 
 void DecoderPool::stop() noexcept {
@@ -100,30 +98,28 @@ void DecoderPool::fail(std::exception_ptr error) {
 }
 
 void DecoderPool::closeProbe() {
-  if (!probeOpen_) return;
-  probeOpen_ = false;
+  if (!probe_.isOpen()) return;
+  probe_.close();
   chooseWhenProbed();
 }
 
 void DecoderPool::chooseWhenProbed() {
-  if (probeOpen_ || probeDecodingsLeft_ > 0 || warp_) return;
-  // Over the utterances where both readings found a path.
-  int64_t gain = 0;
-  int64_t frames = 0;
-  for (const auto& [sequence, probed] : probe_) {
-    if (probed.plain->score && probed.raised->score) {
-      gain += *probed.raised->score - *probed.plain->score;
-      frames += static_cast<int64_t>(probed.utterance->samples.size()) / kSamplesPerFrame;
-    }
+  if (probe_.isOpen() || probeDecodingsLeft_ > 0 || warp_) return;
+  std::vector<ProbeReadings> readings;
+  readings.reserve(probed_.size());
+  for (const auto& [sequence, probed] : probed_) {
+    readings.push_back(ProbeReadings{
+        static_cast<int64_t>(probed.utterance->samples.size()) / kRecognitionFrameSamples,
+        probed.plain->score, probed.raised->score});
   }
-  warp_ = gain > kRaisedGainPerFrame * frames ? FrequencyWarp::raised : FrequencyWarp::none;
-  for (const auto& [sequence, probed] : probe_) {
+  warp_ = chooseFrequencyWarp(readings);
+  for (const auto& [sequence, probed] : probed_) {
     const RecognisedSpeech& speech =
         *warp_ == FrequencyWarp::raised ? *probed.raised : *probed.plain;
-    handOut(sequence,
-            resultFor(*probed.utterance, speech.text, speech.firstSample, speech.endSample));
+    delivery_.finish(
+        sequence, resultFor(*probed.utterance, speech.text, speech.firstSample, speech.endSample));
   }
-  probe_.clear();
+  probed_.clear();
   // Later utterances wait in the queue for the choice.
   workAvailable_.notify_all();
 }
@@ -133,26 +129,16 @@ void DecoderPool::complete(const Job& job, RecognisedSpeech speech) {
     std::lock_guard lock(mutex_);
     if (halted()) return;
     if (job.probe) {
-      Probed& probed = probe_[job.sequence];
+      Probed& probed = probed_[job.sequence];
       (job.warp == FrequencyWarp::raised ? probed.raised : probed.plain) = std::move(speech);
       --probeDecodingsLeft_;
       chooseWhenProbed();
     } else {
-      handOut(job.sequence,
-              resultFor(*job.utterance, speech.text, speech.firstSample, speech.endSample));
+      delivery_.finish(job.sequence, resultFor(*job.utterance, speech.text, speech.firstSample,
+                                               speech.endSample));
     }
   }
   progress_.notify_all();
-}
-
-void DecoderPool::handOut(int64_t sequence, std::optional<TranscriptionResult> result) {
-  finished_.emplace(sequence, std::move(result));
-  // Hand out every result whose predecessors are all out.
-  for (auto next = finished_.begin(); next != finished_.end() && next->first == handedOut_;
-       next = finished_.erase(next)) {
-    if (next->second) deliver_(std::move(*next->second));
-    ++handedOut_;
-  }
 }
 
 std::unique_ptr<PocketSphinxDecoder> DecoderPool::loadDecoder() {

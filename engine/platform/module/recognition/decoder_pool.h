@@ -1,23 +1,18 @@
 #pragma once
-// Worker threads that decode utterances, one PocketSphinx decoder each, and hand the results
-// out in the order the utterances were submitted, whatever thread finishes first.
+// Worker threads that decode utterances, one PocketSphinx decoder each, with the reading of the
+// voice chosen on the first utterances (voice_probe.h) and the results handed out in the order
+// the utterances were submitted, whatever thread finishes first (ordered_delivery.h).
 //
 //   DecoderPool pool(model, 2, [&](TranscriptionResult r) { results.deliver(std::move(r)); });
 //   pool.submit(std::move(utterance));   // waits while too much is in flight
 //   pool.drain();                        // every submitted utterance handed out
 //
 // Workers start on demand (a short file never pays for loading decoders it does not need) and
-// load their decoder on their own thread. Only a bounded number of utterances is in flight, so
-// memory does not grow with the length of the file. The pool never waits on the receiver of the
-// results: `deliver` must not block.
-//
-// The voice: the first utterances of a run (kProbeUtterances of them, or fewer when they reach
-// kProbeSamples together) are decoded twice, with the spectrum as it is and raised
-// (FrequencyWarp), and the raised reading is used for them and for every later utterance when
-// the recogniser scores it clearly higher over all of them. A low voice, or a recording played
-// slowly, is then heard as the model knows voices (recordings at speed 0.9: 60.6 % of the words
-// wrong, 36.6 % so), for one more decoding of the first 20 s. The choice depends on those
-// utterances alone, so the output stays the same whatever the number of decoders.
+// load their decoder on their own thread; until one load has succeeded, loads run one at a time.
+// Only a bounded number of utterances is in flight, so memory does not grow with the length of
+// the file. The pool never waits on the receiver of the results: `deliver` must not block.
+// Utterances after the probe wait for its choice; the probe's own two decodings of each of its
+// utterances go first.
 
 #include <atomic>
 #include <condition_variable>
@@ -33,7 +28,9 @@
 #include <vector>
 
 #include "engine/platform/module/audio/utterance_segmenter.h"
+#include "engine/platform/module/recognition/ordered_delivery.h"
 #include "engine/platform/module/recognition/pocketsphinx_decoder.h"
+#include "engine/platform/module/recognition/voice_probe.h"
 #include "engine/platform/results_sequence.h"
 #include "engine/platform/speech_module.h"
 
@@ -42,18 +39,6 @@ namespace ondevice::platform {
 class DecoderPool {
  public:
   using Deliver = std::function<void(TranscriptionResult)>;
-
-  static constexpr int64_t kProbeSamples = 20 * kRecognitionSampleRate;
-  // At most as many as may be in flight with one decoder, less one, so that the probe is
-  // complete before a submission has to wait for its results.
-  static constexpr int64_t kProbeUtterances = 3;
-  // How much higher the raised reading must score per 10 ms frame (in the recogniser's log
-  // units). Measured per recording over bench/accuracy's 22 conditions: slowed speech scored
-  // 1.3 to 5 higher raised; other speech mostly less than 1, and raising it cost words (on
-  // normal speech 373 words wrong never raised, 388 with this margin, 394 without one; slowed
-  // speech 115, 83 and 83). Without it, the five recordings read one after another were raised
-  // on the strength of the first (0.5 higher) and lost 5 more words of 71.
-  static constexpr int64_t kRaisedGainPerFrame = 1;
 
   // Each worker notes its stage through `noteStage`, when given: loading its model, then
   // decoding, then none once it ends.
@@ -97,17 +82,15 @@ class DecoderPool {
   bool canTake(const Job& job) const { return job.probe || warp_.has_value(); }
   void fail(std::exception_ptr error);
   void complete(const Job& job, RecognisedSpeech speech);
-  // These four with the mutex held. No utterance joins the probe after closeProbe(); the choice
+  // These three with the mutex held. No utterance joins the probe after closeProbe(); the choice
   // is made once it is closed and its decodings are in.
   void closeProbe();
   void chooseWhenProbed();
-  void handOut(int64_t sequence, std::optional<TranscriptionResult> result);
   void startWorkers(size_t jobs);
 
   const ModelFiles model_;
   const unsigned maxDecoders_;
   const int64_t maxInFlight_;
-  const Deliver deliver_;
   const RecogniserStageNote noteStage_;
 
   std::mutex firstLoad_;
@@ -117,20 +100,17 @@ class DecoderPool {
   std::condition_variable workAvailable_;
   std::condition_variable progress_;
   std::deque<Job> queue_;
-  std::map<int64_t, std::optional<TranscriptionResult>> finished_;  // waiting for their turn
+  OrderedDelivery<TranscriptionResult> delivery_;
   int64_t submitted_ = 0;
-  int64_t handedOut_ = 0;
   unsigned idleWorkers_ = 0;
   bool stopping_ = false;
   std::exception_ptr failure_;
   std::vector<std::thread> workers_;
 
   // The probe: which utterances are in it, their decodings, and the choice once made.
-  bool probeOpen_ = true;
-  int64_t probeUtterances_ = 0;
-  int64_t probeSamples_ = 0;
+  VoiceProbe probe_;
   int64_t probeDecodingsLeft_ = 0;
-  std::map<int64_t, Probed> probe_;  // by sequence
+  std::map<int64_t, Probed> probed_;  // by sequence
   std::optional<FrequencyWarp> warp_;
 };
 

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/platform/platform_error.h"
+#include "engine/platform/recognition_format.h"
 
 namespace ondevice::platform {
 namespace {
@@ -187,8 +188,8 @@ RecognisedSpeech PocketSphinxDecoder::decode(std::span<const int16_t> samples, F
       ps_seg_frames(segment.get(), &startFrame, &endFrame);
       if (any) speech.text += ' ';
       speech.text += baseWord(word);
-      if (!any) speech.firstSample = int64_t{startFrame} * kSamplesPerFrame;
-      speech.endSample = int64_t{endFrame + 1} * kSamplesPerFrame;
+      if (!any) speech.firstSample = int64_t{startFrame} * kRecognitionFrameSamples;
+      speech.endSample = int64_t{endFrame + 1} * kRecognitionFrameSamples;
       any = true;
     }
     // ps_seg_next frees the iterator itself at the end.

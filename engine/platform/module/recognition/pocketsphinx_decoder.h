@@ -17,12 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/speech_module.h"
+#include "engine/platform/model_parts.h"
 
 namespace ondevice::platform {
-
-// The model's frames: 100 a second at 16 kHz.
-inline constexpr int kSamplesPerFrame = 160;
 
 struct RecognisedSpeech {
   std::string text;         // words joined by one space; fillers and silence removed
