@@ -1,21 +1,18 @@
 // The entry point: parse, dispatch, and turn any failure into one error record on standard error.
 // The process ends with status 0 after a written result and 1 after any failure, nothing else,
-// also when a library ends it or it faults (cli/exit_guard.h).
+// also when a library ends it or it faults (output/run_end.h).
 
 #include <csignal>
-#include <cstdlib>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.h"
 #include "cli/dispatch.h"
-#include "cli/exit_guard.h"
 #include "engine/platform/light/real_speech_platform.h"
-#include "engine/platform/light/recogniser_watch.h"
 #include "output/helper_error.h"
 #include "output/json_writer.h"
-#include "output/run_report.h"
+#include "output/run_end.h"
 
 namespace {
 
@@ -31,12 +28,6 @@ std::string descriptionOf(std::exception_ptr error) {
   }
 }
 
-// Ends the run as the entry point, which owns its report, also where writing the record failed.
-[[noreturn]] void endRun(int status) {
-  if (!ondevice::report::claimForEntryPoint(status)) ondevice::report::awaitTheExitGuard();
-  std::exit(status);
-}
-
 [[noreturn]] void failWith(std::exception_ptr error) {
   try {
     ondevice::writeJSON(ondevice::ErrorOutput(descriptionOf(error)),
@@ -44,7 +35,7 @@ std::string descriptionOf(std::exception_ptr error) {
   } catch (...) {
     // Nothing more can be reported.
   }
-  endRun(1);
+  ondevice::endRun(1);
 }
 
 }  // namespace
@@ -54,17 +45,18 @@ int main(int argc, char** argv) {
   // killed by SIGPIPE or SIGXFSZ.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-  ondevice::installExitGuard(&ondevice::platform::recogniserStopDescription);
+  ondevice::installExitGuard();
 
   std::vector<std::string> arguments;
   for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
 
   try {
     const ondevice::ParsedArguments parsed = ondevice::parseArguments(arguments);
-    ondevice::platform::RealSpeechPlatform platform;
+    // Recogniser threads note what they are doing through the exit guard's notes.
+    ondevice::platform::RealSpeechPlatform platform(&ondevice::noteActivity);
     ondevice::run(parsed, platform);
   } catch (...) {
     failWith(std::current_exception());
   }
-  endRun(0);
+  ondevice::endRun(0);
 }

@@ -10,7 +10,7 @@
 
 #include "base/system_error.h"
 #include "base/write_all.h"
-#include "output/run_report.h"
+#include "output/run_end.h"
 
 namespace ondevice {
 
@@ -73,7 +73,7 @@ void removePartialLine(int fd, off_t start) {
 
 void writeRecordLine(OutputStream stream, std::string_view text) {
   const bool toOutput = stream == OutputStream::standardOutput;
-  if (!report::claimForEntryPoint(toOutput ? 0 : 1)) report::awaitTheExitGuard();
+  claimRunReport(toOutput ? 0 : 1);
   const int fd = toOutput ? STDOUT_FILENO : STDERR_FILENO;
   const std::optional<off_t> start = lineStart(fd);
   // A closed stream, a pipe whose reader is gone, a full device, a file at its size limit: the

@@ -89,7 +89,7 @@ class OutputWriteError : public std::runtime_error {
 // complete; throws OutputWriteError. A line is written whole or the run fails: when the stream
 // is a regular file that a failed write left holding part of the line at its end, the file is
 // cut back to where the line began. Claims the run's report for the entry point first (see
-// output/run_report.h); when the exit guard holds it, waits for the guard to end the process.
+// output/run_end.h); when the exit guard holds it, waits for the guard to end the process.
 void writeRecordLine(OutputStream stream, std::string_view text);
 
 template <typename Record>

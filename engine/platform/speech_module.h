@@ -8,29 +8,41 @@
 //   auto file = module.openAudioFile("talk.m4a");
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "engine/platform/model_parts.h"
 #include "engine/platform/speech_platform.h"
 
 namespace ondevice::platform {
 
-// What a recogniser thread is doing. The recogniser may end the process itself (PocketSphinx
-// calls exit() when a model file is malformed, and a damaged model can make it fault); the stage
-// of the thread that ended it says what went wrong.
-enum class RecogniserStage : unsigned char { none, loadingModel, decoding };
-// Notes the calling thread's stage; async-signal-safe to read back, never throws.
-using RecogniserStageNote = void (*)(RecogniserStage) noexcept;
+// Notes what the calling thread is doing, for the one record a run must still make should that
+// thread end the process (output/run_end.h's noteActivity); null clears the note. The text is
+// not copied. Async-signal-safe, never throws.
+using ActivityNote = void (*)(const char* description) noexcept;
+
+// What recogniser threads note. The recogniser may end the process itself (PocketSphinx calls
+// exit() when a model file is malformed, and a damaged model can make it fault); the note of the
+// thread that ended it says what went wrong. The binary hands the module its note function (the
+// module links nothing of the binary) and the texts, written for the run's locale.
+struct RecogniserNotes {
+  ActivityNote note = nullptr;  // none: nothing is noted
+  std::string loadingModel;     // noted by a decoder thread while it loads the model
+  std::string decoding;         // noted by a decoder thread while it decodes
+};
 
 // The model an analyzer is to use: the files, or why there are none.
 struct AnalyzerModel {
+  AnalyzerModel() = default;
+  explicit AnalyzerModel(ModelFiles files) : files(std::move(files)) {}
+  explicit AnalyzerModel(std::exception_ptr unavailable) : unavailable(std::move(unavailable)) {}
+
   std::optional<ModelFiles> files;
-  std::string unavailableReason;  // set when files is empty
-  // Where decoder threads note their stage; none to note nothing. The binary hands the module a
-  // function of its own: the module's copy of the platform library has state of its own.
-  RecogniserStageNote noteStage = nullptr;
+  std::exception_ptr unavailable;  // when files is empty: the failure the analysis throws
+  RecogniserNotes notes;
 };
 
 // Everything needed to download and install one locale's assets into the store.

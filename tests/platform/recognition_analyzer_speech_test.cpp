@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/platform/module/recognition/analyzer.h"
 #include "engine/platform/module/audio/audio_file.h"
+#include "engine/platform/module/recognition/analyzer.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
 #include "tests/support/process.h"
@@ -100,7 +100,7 @@ TEST_F(AnalyzerSpeech, DeliversFinalResultsInTimeOrderWhileTheConsumerReads) {
   const fs::path joined = scratch_.path() / "joined.wav";
   testing::speech::joinClips(clips_, 1.0, joined);
   auto transcriber = makeTranscriber();
-  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 3);
+  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel()}, 3);
   auto consumer = consume(transcriber);  // reads before and during the analysis
   auto file = openDecodedAudioFile(joined.string());
 
@@ -145,7 +145,7 @@ TEST_F(AnalyzerSpeech, LastSampleTimeIsInTheSourceRate) {
   testing::speech::makeAudio(
       {"sox", "-R", clips_[1].path, "-r", "44100", "-c", "2", stereo.string()});
   auto transcriber = makeTranscriber();
-  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 1);
+  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel()}, 1);
   auto file = openDecodedAudioFile(stereo.string());
   const auto last = analyzer->analyzeSequence(*file);
   ASSERT_TRUE(last.has_value());
@@ -162,7 +162,7 @@ TEST_F(AnalyzerSpeech, AFileWithoutSamplesHasNoLastSampleTime) {
   testing::speech::makeAudio(
       {"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", empty.string(), "trim", "0", "0"});
   auto transcriber = makeTranscriber();
-  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 2);
+  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel()}, 2);
   auto file = openDecodedAudioFile(empty.string());
   EXPECT_EQ(analyzer->analyzeSequence(*file), std::nullopt);
   analyzer->cancelAndFinishNow();
@@ -176,12 +176,13 @@ TEST_F(AnalyzerSpeech, FailuresEndTheResultsWithTheSameError) {
     std::string expected;  // the start of the error's description
   };
   const std::vector<Case> cases = {
-      {"no model", AnalyzerModel{std::nullopt, "The speech model for en_US is not installed"},
+      {"no model",
+       AnalyzerModel{
+           std::make_exception_ptr(PlatformError("The speech model for en_US is not installed"))},
        "The speech model for en_US is not installed"},
       {"broken model",
        AnalyzerModel{ModelFiles{"/nonexistent/en-us", "/nonexistent/en-us.lm.bin",
-                                "/nonexistent/cmudict-en-us.dict"},
-                     ""},
+                                "/nonexistent/cmudict-en-us.dict"}},
        "Cannot load the speech model"},
   };
   for (const Case& c : cases) {
@@ -218,7 +219,7 @@ TEST_F(AnalyzerSpeech, AnAudioFileThatFailsToReadEndsTheResultsWithItsFailure) {
   };
   BrokenAudio broken;
   auto transcriber = makeTranscriber();
-  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 1);
+  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel()}, 1);
   EXPECT_THROW(analyzer->analyzeSequence(broken), PlatformError);
   try {
     transcriber->results()->next();
@@ -236,7 +237,7 @@ TEST_F(AnalyzerSpeech, CancellingOrReleasingNeverLeavesTheConsumerWaiting) {
   // delivered before, in order.
   {
     auto transcriber = makeTranscriber();
-    auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 2);
+    auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel()}, 2);
     auto consumer = consume(transcriber);
     auto file = openDecodedAudioFile(joined.string());
     ASSERT_TRUE(analyzer->analyzeSequence(*file).has_value());
@@ -254,7 +255,7 @@ TEST_F(AnalyzerSpeech, CancellingOrReleasingNeverLeavesTheConsumerWaiting) {
     auto transcriber = makeTranscriber();
     auto consumer = consume(transcriber);
     {
-      auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel(), ""}, 2);
+      auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel()}, 2);
       auto file = openDecodedAudioFile(joined.string());
       ASSERT_TRUE(analyzer->analyzeSequence(*file).has_value());
     }

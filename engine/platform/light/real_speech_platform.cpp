@@ -4,7 +4,6 @@
 
 #include "engine/platform/light/asset_store.h"
 #include "engine/platform/light/locale_identifier.h"
-#include "engine/platform/light/recogniser_watch.h"
 #include "engine/platform/light/speech_module_loader.h"
 #include "engine/platform/platform_error.h"
 
@@ -67,19 +66,24 @@ std::unique_ptr<AudioFile> RealSpeechPlatform::openAudioFile(const std::string& 
 
 std::unique_ptr<SpeechAnalyzer> RealSpeechPlatform::makeAnalyzer(const ModuleList& modules) {
   if (modules.empty()) throw PlatformError("An analyzer needs a transcriber to drive.");
+  const std::string& locale = modules.front()->locale().identifier();
   AnalyzerModel model;
   try {
     const CatalogEntry* entry = entryFor(modules);
     if (entry != nullptr) model.files = AssetStore::fromEnvironment().installedModel(*entry);
     if (!model.files) {
-      model.unavailableReason = "The speech model for " + modules.front()->locale().identifier() +
-                                " is not installed; run prepare first.";
+      throw PlatformError("The speech model for " + locale +
+                          " is not installed; run prepare first.");
     }
-  } catch (const std::exception& e) {
-    model.unavailableReason = e.what();
+  } catch (...) {
+    model.unavailable = std::current_exception();  // thrown by the analysis, where it is expected
   }
-  watchRecognition(modules.front()->locale().identifier());
-  model.noteStage = &noteRecogniserStage;
+  model.notes.note = noteActivity_;
+  model.notes.loadingModel = "The speech recogniser stopped the run: the speech model for " +
+                             locale + " could not be loaded.";
+  model.notes.decoding =
+      "The speech recogniser stopped the run while decoding the audio with the speech model for " +
+      locale + ".";
   return loadSpeechModule().makeAnalyzer(modules.front(), std::move(model));
 }
 

@@ -2,16 +2,23 @@
 // The on-device speech platform the binary runs on: locales and assets from the catalog and the
 // store, audio and recognition from the speech module, which is loaded only when a command first
 // needs it.
+//
+//   RealSpeechPlatform platform(&noteActivity);   // output/run_end.h
 
 #include <optional>
 
 #include "engine/platform/light/asset_catalog.h"
+#include "engine/platform/speech_module.h"
 #include "engine/platform/speech_platform.h"
 
 namespace ondevice::platform {
 
 class RealSpeechPlatform final : public SpeechPlatform {
  public:
+  // `noteActivity`: where recogniser threads note what they are doing, for the record of a run
+  // the recogniser ends itself; none to note nothing.
+  explicit RealSpeechPlatform(ActivityNote noteActivity = nullptr) : noteActivity_(noteActivity) {}
+
   bool transcriberIsAvailable() override;
   Locale makeLocale(const std::string& identifier) override;
   std::optional<Locale> supportedLocale(const Locale& equivalentTo) override;
@@ -31,6 +38,7 @@ class RealSpeechPlatform final : public SpeechPlatform {
   const AssetCatalog& catalog();
   const CatalogEntry* entryFor(const ModuleList& modules);
 
+  ActivityNote noteActivity_;
   std::optional<AssetCatalog> catalog_;
 };
 

@@ -74,12 +74,15 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
 
   std::optional<MediaTime> analyzeSequence(AudioFile& file) override {
     try {
-      if (!model_.files) throw PlatformError(model_.unavailableReason);
+      if (!model_.files) {
+        if (model_.unavailable) std::rethrow_exception(model_.unavailable);
+        throw PlatformError("The speech analysis was given no speech model");
+      }
 
       pool_ = std::make_unique<DecoderPool>(
           *model_.files, threads_,
           [results = results_](TranscriptionResult result) { results->deliver(std::move(result)); },
-          model_.noteStage);
+          model_.notes);
       NoiseGate gate;
       UtteranceSegmenter segmenter;
       const auto decode = [this](Utterance utterance) { pool_->submit(std::move(utterance)); };

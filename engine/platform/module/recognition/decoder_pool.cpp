@@ -28,13 +28,13 @@ std::optional<TranscriptionResult> resultFor(const Utterance& utterance, const s
 }
 
 DecoderPool::DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver,
-                         RecogniserStageNote noteStage)
+                         RecogniserNotes notes)
     : model_(std::move(model)),
       maxDecoders_(std::max(1u, maxDecoders)),
       // Each decoder busy, one utterance waiting for each, and a few finished ones waiting for
       // an earlier one to be handed out first.
       maxInFlight_(2 * static_cast<int64_t>(maxDecoders_) + 2),
-      noteStage_(noteStage),
+      notes_(std::move(notes)),
       delivery_(std::move(deliver)) {}
 
 DecoderPool::~DecoderPool() {
@@ -154,20 +154,20 @@ std::unique_ptr<PocketSphinxDecoder> DecoderPool::loadDecoder() {
 }
 
 void DecoderPool::work() {
-  // Back to none however the work ends.
-  struct StageOfThisThread {
+  // Back to nothing noted however the work ends.
+  struct NoteOfThisThread {
     const DecoderPool& pool;
-    ~StageOfThisThread() { pool.note(RecogniserStage::none); }
-  } const stage{*this};
+    ~NoteOfThisThread() { pool.note(nullptr); }
+  } const noted{*this};
   std::unique_ptr<PocketSphinxDecoder> decoder;
-  note(RecogniserStage::loadingModel);
+  note(notes_.loadingModel.c_str());
   try {
     decoder = loadDecoder();
   } catch (...) {
     fail(std::current_exception());
     return;
   }
-  note(RecogniserStage::decoding);
+  note(notes_.decoding.c_str());
   while (true) {
     Job job;
     {

@@ -40,10 +40,9 @@ class DecoderPool {
  public:
   using Deliver = std::function<void(TranscriptionResult)>;
 
-  // Each worker notes its stage through `noteStage`, when given: loading its model, then
-  // decoding, then none once it ends.
-  DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver,
-              RecogniserStageNote noteStage = nullptr);
+  // Each worker notes what it does through `notes`, when given: loading its model, then
+  // decoding, then nothing once it ends. The pool keeps the texts for as long as its workers run.
+  DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver, RecogniserNotes notes = {});
   // Stops the workers after the utterance each is decoding and joins them.
   ~DecoderPool();
   DecoderPool(const DecoderPool&) = delete;
@@ -74,8 +73,8 @@ class DecoderPool {
 
   void work();
   std::unique_ptr<PocketSphinxDecoder> loadDecoder();
-  void note(RecogniserStage stage) const noexcept {
-    if (noteStage_ != nullptr) noteStage_(stage);
+  void note(const char* activity) const noexcept {
+    if (notes_.note != nullptr) notes_.note(activity);
   }
   bool halted() const { return stopping_ || failure_ != nullptr; }
   // Later utterances wait for the choice of the probe.
@@ -91,7 +90,7 @@ class DecoderPool {
   const ModelFiles model_;
   const unsigned maxDecoders_;
   const int64_t maxInFlight_;
-  const RecogniserStageNote noteStage_;
+  const RecogniserNotes notes_;
 
   std::mutex firstLoad_;
   std::atomic<bool> modelLoaded_{false};
