@@ -34,7 +34,11 @@ struct RecogniserNotes {
   std::string decoding;         // noted by a decoder thread while it decodes
 };
 
-// The model an analyzer is to use: the files, or why there are none.
+// The most decoder threads a run may ask for.
+inline constexpr unsigned kMostDecoderThreads = 64;
+
+// The model an analyzer is to use (the files, or why there are none), and how many decoders to
+// load it into.
 struct AnalyzerModel {
   AnalyzerModel() = default;
   explicit AnalyzerModel(ModelFiles files) : files(std::move(files)) {}
@@ -42,6 +46,9 @@ struct AnalyzerModel {
 
   std::optional<ModelFiles> files;
   std::exception_ptr unavailable;  // when files is empty: the failure the analysis throws
+  // 1 to kMostDecoderThreads; none for the machine's hardware threads. The memory budget may
+  // allow fewer either way.
+  std::optional<unsigned> requestedThreads;
   RecogniserNotes notes;
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/platform/light/settings.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
 
@@ -174,13 +175,14 @@ TEST_F(CatalogEnvironmentTest, TheNamedFileReplacesTheBuiltInCatalog) {
   line.sha256 = kDigest;
   assets::writeText(file, assets::catalogJson({line}));
   setenv("ONDEVICE_STT_CATALOG", file.c_str(), 1);
-  const auto catalog = AssetCatalog::load();
+  const auto catalog = AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile);
   ASSERT_EQ(catalog.entries().size(), 1u);
   EXPECT_EQ(catalog.entries()[0].identifier, "de_DE");
   EXPECT_EQ(catalog.find("en_US"), nullptr);
 
   setenv("ONDEVICE_STT_CATALOG", "", 1);  // empty counts as unset
-  EXPECT_NE(AssetCatalog::load().find("en_US"), nullptr);
+  EXPECT_NE(AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile).find("en_US"),
+            nullptr);
 }
 
 TEST_F(CatalogEnvironmentTest, AFileLargerThanTheCapIsRefusedUnread) {
@@ -193,7 +195,8 @@ TEST_F(CatalogEnvironmentTest, AFileLargerThanTheCapIsRefusedUnread) {
     SCOPED_TRACE(size);
     assets::writeText(file, catalog + std::string(size - catalog.size(), ' '));
     try {
-      EXPECT_NE(AssetCatalog::load().find("de_DE"), nullptr);
+      EXPECT_NE(AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile).find("de_DE"),
+                nullptr);
       EXPECT_EQ(size, AssetCatalog::kMaximumFileSize);
     } catch (const PlatformError& error) {
       EXPECT_EQ(size, AssetCatalog::kMaximumFileSize + 1);
@@ -215,7 +218,7 @@ TEST_F(CatalogEnvironmentTest, AFileThatCannotBeReadIsAClearError) {
   for (const auto& c : cases) {
     setenv("ONDEVICE_STT_CATALOG", c.path.c_str(), 1);
     try {
-      AssetCatalog::load();
+      AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile);
       ADD_FAILURE() << c.path << " accepted";
     } catch (const PlatformError& error) {
       EXPECT_EQ(std::string(error.what()),

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 
+#include "engine/platform/light/settings.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
 
@@ -69,7 +70,7 @@ TEST(AssetStoreLocationTest, FollowsTheEnvironmentInOrder) {
     environment.set("ONDEVICE_STT_ASSETS", c.assets);
     environment.set("XDG_DATA_HOME", c.xdg);
     environment.set("HOME", c.home);
-    EXPECT_EQ(AssetStore::fromEnvironment().root(), fs::path(c.expected))
+    EXPECT_EQ(PlatformSettings::fromEnvironment().storeRoot(), fs::path(c.expected))
         << (c.assets ? c.assets : "-") << " " << (c.xdg ? c.xdg : "-");
   }
 }
@@ -77,7 +78,7 @@ TEST(AssetStoreLocationTest, FollowsTheEnvironmentInOrder) {
 TEST(AssetStoreLocationTest, RelativeStoreIsMadeAbsoluteAndNoVariableMeansTheAccountsHome) {
   EnvironmentScope environment;
   environment.set("ONDEVICE_STT_ASSETS", "relative/store");
-  EXPECT_EQ(AssetStore::fromEnvironment().root(), fs::current_path() / "relative/store");
+  EXPECT_EQ(PlatformSettings::fromEnvironment().storeRoot(), fs::current_path() / "relative/store");
 
   // A host may start the tool with no environment at all.
   environment.set("ONDEVICE_STT_ASSETS", nullptr);
@@ -85,7 +86,7 @@ TEST(AssetStoreLocationTest, RelativeStoreIsMadeAbsoluteAndNoVariableMeansTheAcc
   environment.set("HOME", nullptr);
   const passwd* account = ::getpwuid(::getuid());
   ASSERT_NE(account, nullptr);
-  EXPECT_EQ(AssetStore::fromEnvironment().root(),
+  EXPECT_EQ(PlatformSettings::fromEnvironment().storeRoot(),
             fs::path(account->pw_dir) / ".local/share/ondevice-stt/assets");
 }
 

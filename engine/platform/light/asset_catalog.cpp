@@ -1,7 +1,6 @@
 #include "engine/platform/light/asset_catalog.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "base/contained_path.h"
@@ -231,15 +230,15 @@ void AssetCatalog::add(CatalogEntry entry) {
   entries_.push_back(std::move(entry));
 }
 
-AssetCatalog AssetCatalog::load() {
-  const char* path = std::getenv("ONDEVICE_STT_CATALOG");
-  if (path == nullptr || *path == '\0') return builtIn();
+AssetCatalog AssetCatalog::load(const std::optional<std::string>& file) {
+  if (!file) return builtIn();
+  const std::string& path = *file;
 
   // Without waiting for a writer: a FIFO or a device is refused, never read.
-  const RegularFile file = RegularFile::open(path);
-  switch (file.refusal()) {
+  const RegularFile opened = RegularFile::open(path.c_str());
+  switch (opened.refusal()) {
     case RegularFile::Refusal::cannotOpen:
-      unreadable(path, file.error());
+      unreadable(path, opened.error());
     case RegularFile::Refusal::directory:
       unreadable(path, EISDIR);
     case RegularFile::Refusal::notRegular:
@@ -251,9 +250,11 @@ AssetCatalog AssetCatalog::load() {
     fail(path, "it is larger than the " + std::to_string(kMaximumFileSize >> 20) +
                    " MiB a catalog may hold");
   };
-  if (file.size() > kMaximumFileSize) tooLarge();
+  if (opened.size() > kMaximumFileSize) tooLarge();
   std::string text;
-  if (const int error = file.readAll(text, kMaximumFileSize); error != 0) unreadable(path, error);
+  if (const int error = opened.readAll(text, kMaximumFileSize); error != 0) {
+    unreadable(path, error);
+  }
   if (text.size() > kMaximumFileSize) tooLarge();  // it grew while being read
   return parse(text, path);
 }

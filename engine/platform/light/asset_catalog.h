@@ -1,8 +1,8 @@
 #pragma once
 // The catalog of languages the platform can recognise: for each locale where its model lives on
 // the system, where its archive can be downloaded, and the names of the model's three parts.
-// Built in: en_US from the pocketsphinx-en-us package. ONDEVICE_STT_CATALOG names a JSON file
-// that replaces it:
+// Built in: en_US from the pocketsphinx-en-us package. A JSON file (the platform's settings name
+// it, settings.h) replaces it:
 //
 //   {"locales": {"en_US": {"system": "/usr/share/pocketsphinx/model/en-us",
 //                          "archive": "https://mirror.example/en_US.tar.gz",
@@ -43,10 +43,9 @@ class AssetCatalog {
   // reading and parsing it stays cheap for every command.
   static constexpr std::uint64_t kMaximumFileSize = 4u << 20;
 
-  // The catalog in force: the file named by ONDEVICE_STT_CATALOG, else the built-in one.
-  // Throws PlatformError when that file cannot be read or parsed, or is larger than
-  // kMaximumFileSize.
-  static AssetCatalog load();
+  // The catalog in force: the one in `file`, else the built-in one. Throws PlatformError when
+  // that file cannot be read or parsed, or is larger than kMaximumFileSize.
+  static AssetCatalog load(const std::optional<std::string>& file);
   // Parses catalog JSON; `source` names it in error descriptions.
   static AssetCatalog parse(const std::string& json, const std::string& source);
   static AssetCatalog builtIn();

@@ -1,14 +1,11 @@
 #include "engine/platform/light/asset_store.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <system_error>
-#include <vector>
 
 #include "base/unique_fd.h"
 #include "engine/platform/asset_store_layout.h"
@@ -19,23 +16,6 @@ namespace ondevice::platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-const char* nonEmptyEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  return (value != nullptr && *value != '\0') ? value : nullptr;
-}
-
-// The home directory of the account the process runs as, from the user database.
-std::optional<fs::path> accountHome() {
-  passwd account{};
-  passwd* found = nullptr;
-  std::vector<char> buffer(16384);
-  if (::getpwuid_r(::getuid(), &account, buffer.data(), buffer.size(), &found) != 0 ||
-      found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] != '/') {
-    return std::nullopt;
-  }
-  return fs::path(found->pw_dir);
-}
 
 // Whether another process holds the locale's install lock right now. Asks with a shared,
 // non-blocking lock so that two status checks never mistake each other for an install, and
@@ -61,25 +41,6 @@ class StoreInstallationRequest final : public AssetInstallationRequest {
 };
 
 }  // namespace
-
-AssetStore AssetStore::fromEnvironment() {
-  if (const char* assets = nonEmptyEnvironment("ONDEVICE_STT_ASSETS")) {
-    return AssetStore(fs::absolute(assets));
-  }
-  // A relative XDG_DATA_HOME is invalid and ignored, as the base directory rules say.
-  if (const char* data = nonEmptyEnvironment("XDG_DATA_HOME"); data != nullptr && *data == '/') {
-    return AssetStore(fs::path(data) / "ondevice-stt" / "assets");
-  }
-  if (const char* home = nonEmptyEnvironment("HOME")) {
-    return AssetStore(fs::absolute(home) / ".local" / "share" / "ondevice-stt" / "assets");
-  }
-  // A host may start the tool with no environment at all; the account still has a home.
-  if (const auto home = accountHome()) {
-    return AssetStore(*home / ".local" / "share" / "ondevice-stt" / "assets");
-  }
-  throw PlatformError(
-      "Cannot locate the asset store: none of ONDEVICE_STT_ASSETS, XDG_DATA_HOME and HOME is set");
-}
 
 AssetStatus AssetStore::status(const CatalogEntry& entry) const {
   if (installedModel(entry)) return AssetStatus::installed;

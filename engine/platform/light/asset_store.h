@@ -2,8 +2,7 @@
 // Where installed model assets live, and what state a locale's assets are in. This half does no
 // network and no archive work, so that checking an installed locale stays cheap.
 //
-// Store layout (root = ONDEVICE_STT_ASSETS, else $XDG_DATA_HOME/ondevice-stt/assets, else
-// $HOME/.local/share/ondevice-stt/assets):
+// Store layout (the root comes from the platform's settings, settings.h):
 //   <root>/<locale>/            the installed model, complete only when the marker exists
 //   <root>/<locale>/.installed  the marker, written last
 //   <root>/<locale>.lock        the per-locale install lock (flock)
@@ -24,8 +23,6 @@ namespace ondevice::platform {
 class AssetStore {
  public:
   explicit AssetStore(std::filesystem::path root) : root_(std::move(root)) {}
-  // The store named by the environment; throws PlatformError when no location can be derived.
-  static AssetStore fromEnvironment();
 
   const std::filesystem::path& root() const { return root_; }
 

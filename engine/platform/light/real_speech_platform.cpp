@@ -9,8 +9,13 @@
 
 namespace ondevice::platform {
 
+const PlatformSettings& RealSpeechPlatform::settings() {
+  if (!settings_) settings_ = PlatformSettings::fromEnvironment();
+  return *settings_;
+}
+
 const AssetCatalog& RealSpeechPlatform::catalog() {
-  if (!catalog_) catalog_ = AssetCatalog::load();
+  if (!catalog_) catalog_ = AssetCatalog::load(settings().catalogFile);
   return *catalog_;
 }
 
@@ -43,7 +48,7 @@ SpeechTranscriberRef RealSpeechPlatform::makeTranscriber(const Locale& locale,
 AssetStatus RealSpeechPlatform::assetStatus(const ModuleList& modules) {
   const CatalogEntry* entry = entryFor(modules);
   if (entry == nullptr) return AssetStatus::unsupported;
-  return AssetStore::fromEnvironment().status(*entry);
+  return AssetStore(settings().storeRoot()).status(*entry);
 }
 
 std::unique_ptr<AssetInstallationRequest> RealSpeechPlatform::assetInstallationRequest(
@@ -52,7 +57,7 @@ std::unique_ptr<AssetInstallationRequest> RealSpeechPlatform::assetInstallationR
   if (entry == nullptr) {
     throw PlatformError("No assets are known for the requested locale.");
   }
-  return AssetStore::fromEnvironment().installationRequest(*entry);
+  return AssetStore(settings().storeRoot()).installationRequest(*entry);
 }
 
 bool RealSpeechPlatform::fileExists(const std::string& path) {
@@ -70,7 +75,7 @@ std::unique_ptr<SpeechAnalyzer> RealSpeechPlatform::makeAnalyzer(const ModuleLis
   AnalyzerModel model;
   try {
     const CatalogEntry* entry = entryFor(modules);
-    if (entry != nullptr) model.files = AssetStore::fromEnvironment().installedModel(*entry);
+    if (entry != nullptr) model.files = AssetStore(settings().storeRoot()).installedModel(*entry);
     if (!model.files) {
       throw PlatformError("The speech model for " + locale +
                           " is not installed; run prepare first.");
@@ -78,6 +83,7 @@ std::unique_ptr<SpeechAnalyzer> RealSpeechPlatform::makeAnalyzer(const ModuleLis
   } catch (...) {
     model.unavailable = std::current_exception();  // thrown by the analysis, where it is expected
   }
+  model.requestedThreads = settings().decoderThreads;
   model.notes.note = noteActivity_;
   model.notes.loadingModel = "The speech recogniser stopped the run: the speech model for " +
                              locale + " could not be loaded.";

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "engine/platform/light/asset_catalog.h"
+#include "engine/platform/light/settings.h"
 #include "engine/platform/speech_module.h"
 #include "engine/platform/speech_platform.h"
 
@@ -34,11 +35,14 @@ class RealSpeechPlatform final : public SpeechPlatform {
   std::unique_ptr<SpeechAnalyzer> makeAnalyzer(const ModuleList& modules) override;
 
  private:
-  // Read on first use, then kept for the run: every operation of one run sees the same catalog.
+  // Read on first use, then kept for the run: every operation of one run sees the same settings
+  // and the same catalog.
+  const PlatformSettings& settings();
   const AssetCatalog& catalog();
   const CatalogEntry* entryFor(const ModuleList& modules);
 
   ActivityNote noteActivity_;
+  std::optional<PlatformSettings> settings_;
   std::optional<AssetCatalog> catalog_;
 };
 

@@ -3,11 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
-#include <cstdlib>
 #include <exception>
 #include <optional>
-#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -24,18 +21,6 @@ namespace {
 // decoders together may take: at most a quarter of the memory, and never more than 1 GiB.
 constexpr uint64_t kBytesPerDecoder = 110ull << 20;
 constexpr uint64_t kDecoderBudgetCap = 1ull << 30;
-constexpr unsigned kMostThreads = 64;
-
-std::optional<unsigned> threadsFromEnvironment() {
-  const char* value = std::getenv("ONDEVICE_STT_THREADS");
-  if (value == nullptr) return std::nullopt;
-  const std::string_view text(value);
-  unsigned threads = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), threads);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  if (threads < 1 || threads > kMostThreads) return std::nullopt;
-  return threads;
-}
 
 // 0 when the system does not say.
 uint64_t physicalMemoryBytes() {
@@ -64,7 +49,10 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
       : transcriber_(std::move(transcriber)),
         results_(transcriber_->results()),
         model_(std::move(model)),
-        threads_(threads == 0 ? defaultRecognitionThreads() : threads) {}
+        threads_(threads != 0 ? threads
+                              : recognitionThreads(model_.requestedThreads,
+                                                   std::thread::hardware_concurrency(),
+                                                   physicalMemoryBytes())) {}
 
   ~RecognitionAnalyzer() override {
     pool_.reset();  // joins the workers; none of them waits on the consumer
@@ -144,15 +132,10 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
 unsigned recognitionThreads(std::optional<unsigned> requested, unsigned hardwareThreads,
                             uint64_t physicalMemory) {
   const uint64_t budget = std::min(physicalMemory / 4, kDecoderBudgetCap);
-  const auto withinBudget =
-      static_cast<unsigned>(std::clamp<uint64_t>(budget / kBytesPerDecoder, 1, kMostThreads));
+  const auto withinBudget = static_cast<unsigned>(
+      std::clamp<uint64_t>(budget / kBytesPerDecoder, 1, kMostDecoderThreads));
   const unsigned wanted = requested.value_or(std::max(1u, hardwareThreads));
   return std::clamp(wanted, 1u, withinBudget);
-}
-
-unsigned defaultRecognitionThreads() {
-  return recognitionThreads(threadsFromEnvironment(), std::thread::hardware_concurrency(),
-                            physicalMemoryBytes());
 }
 
 std::unique_ptr<SpeechAnalyzer> makeRecognitionAnalyzer(SpeechTranscriberRef transcriber,

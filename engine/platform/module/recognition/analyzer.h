@@ -43,11 +43,8 @@ namespace ondevice::platform {
 unsigned recognitionThreads(std::optional<unsigned> requested, unsigned hardwareThreads,
                             uint64_t physicalMemory);
 
-// Decoders used when the caller does not say: recognitionThreads() of ONDEVICE_STT_THREADS (when
-// it holds a number from 1 to 64), this machine's hardware threads and its memory.
-unsigned defaultRecognitionThreads();
-
-// `threads` 0 means defaultRecognitionThreads().
+// `threads` 0 means recognitionThreads() of the model's requested threads, this machine's
+// hardware threads and its memory.
 std::unique_ptr<SpeechAnalyzer> makeRecognitionAnalyzer(SpeechTranscriberRef transcriber,
                                                         AnalyzerModel model, unsigned threads = 0);
 
