@@ -18,7 +18,6 @@
 
 #include "engine/platform/module/assets/archive_extractor.h"
 #include "engine/platform/platform_error.h"
-#include "engine/platform/module/speech_libraries.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -66,11 +65,6 @@ void checkExtracted(const fs::path& top) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  ondevice::platform::setUpSpeechLibraries();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fs::path scratch = ondevice::fuzz::scratchDirectory();

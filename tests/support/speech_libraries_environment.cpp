@@ -9,7 +9,10 @@ namespace {
 
 class SpeechLibraries final : public ::testing::Environment {
  public:
-  void SetUp() override { ondevice::platform::setUpSpeechLibraries(); }
+  void SetUp() override {
+    ondevice::platform::setUpSpeechLibraries();
+    ondevice::platform::setUpDownloadLibraries();
+  }
 };
 
 [[maybe_unused]] ::testing::Environment* const kSpeechLibraries =

@@ -1,5 +1,6 @@
 // The speech module's entry: one instance that the binary finds with dlsym after dlopen. Making
-// it sets the module's libraries up, once, on the thread that loaded the module.
+// it sets the module's libraries up, once, on the thread that loaded the module; the download
+// libraries are set up before the first install.
 
 #include "engine/platform/module/assets/asset_installer.h"
 #include "engine/platform/module/audio/audio_file.h"
@@ -21,7 +22,10 @@ class OnDeviceSpeechModule final : public SpeechModule {
                                                AnalyzerModel model) override {
     return makeRecognitionAnalyzer(std::move(transcriber), std::move(model));
   }
-  void installAssets(const AssetInstallJob& job) override { installLocaleAssets(job); }
+  void installAssets(const AssetInstallJob& job) override {
+    setUpDownloadLibraries();
+    installLocaleAssets(job);
+  }
 };
 
 }  // namespace

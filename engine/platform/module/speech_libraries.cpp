@@ -13,8 +13,12 @@ void setUpSpeechLibraries() {
   std::call_once(once, [] {
     silenceRecogniser();
     setUpFFmpeg();
-    setUpDownloads();
   });
+}
+
+void setUpDownloadLibraries() {
+  static std::once_flag once;
+  std::call_once(once, [] { setUpDownloads(); });
 }
 
 }  // namespace ondevice::platform

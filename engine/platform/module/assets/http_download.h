@@ -28,8 +28,8 @@ struct DownloadRequest {
   std::chrono::seconds connectTimeout{30};
 };
 
-// libcurl's process-wide initialisation, made once while no other thread runs (the speech
-// module's entry does it, see module/speech_libraries.h), before any download.
+// libcurl's process-wide initialisation, made once while no other thread runs, before any
+// download (module/speech_libraries.h).
 void setUpDownloads();
 
 // Returns once the server has sent the whole file (or the partial file already held it).
