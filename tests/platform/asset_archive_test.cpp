@@ -2,12 +2,14 @@
 // kind of hostile entry refused without a byte written outside the extraction directory, size
 // limits, failed writes, and links that would leave a directory once it is moved.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <random>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "engine/platform/asset_store_layout.h"
 #include "engine/platform/module/archive_extractor.h"
@@ -16,34 +18,36 @@
 #include "engine/platform/module/sha256.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
+#include "tests/support/case_name.h"
 
 namespace ondevice::platform {
 namespace {
 
 namespace assets = ondevice::testing::assets;
 namespace fs = std::filesystem;
+using ondevice::testing::caseName;
+using ondevice::testing::namedBy;
+using ondevice::testing::randomBytes;
+using ondevice::testing::ScratchDirectory;
+using ondevice::testing::TemporaryMount;
+using ondevice::testing::writeText;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 const SizeLimit kNoLimit{UINT64_MAX, "no limit"};
-
-// Runs `extract` expecting a PlatformError; answers its description.
-template <typename Extract>
-std::string failureOf(Extract extract) {
-  try {
-    extract();
-  } catch (const PlatformError& error) {
-    return error.what();
-  }
-  return "(no failure)";
-}
 
 class AssetArchiveTest : public ::testing::Test {
  protected:
   void SetUp() override {
     model_ = scratch_.path() / "model";
     fs::create_directories(model_ / "en-us");
-    assets::writeText(model_ / "en-us" / "mdef", "mdef bytes");
-    assets::writeText(model_ / "en-us.lm.bin", "lm bytes");
-    assets::writeText(model_ / "cmudict-en-us.dict", "hello HH AH L OW\n");
+    writeText(model_ / "en-us" / "mdef", "mdef bytes");
+    writeText(model_ / "en-us.lm.bin", "lm bytes");
+    writeText(model_ / "cmudict-en-us.dict", "hello HH AH L OW\n");
     // Extraction happens two levels down, so that "../x" and "../../x" both have somewhere to
     // land inside the scratch directory if anything let them through.
     destination_ = scratch_.path() / "store" / "staging";
@@ -67,81 +71,84 @@ class AssetArchiveTest : public ::testing::Test {
     return stray;
   }
 
-  assets::ScratchDirectory scratch_;
+  ScratchDirectory scratch_;
   fs::path model_;
   fs::path destination_;
 };
 
-TEST_F(AssetArchiveTest, ExtractsEachFormatAndLayout) {
-  const struct {
-    const char* format;
-    const char* top;
-  } cases[] = {{"tar.gz", ""}, {"tar.gz", "en-us-5.2"}, {"tar.xz", ""}, {"tar.xz", "model"},
-               {"zip", ""},    {"zip", "en-us-5.2"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.format) + " top=" + c.top);
-    const auto archive = scratch_.path() / (std::string("archive.") + c.format);
-    assets::makeModelArchive(model_, archive, c.format, c.top);
-    fs::remove_all(destination_);
-    fs::create_directories(destination_);
-    extractArchive(archive, destination_, "The archive", kNoLimit);
-    const fs::path top = destination_ / c.top;
-    EXPECT_TRUE(holdsModelParts(top, ModelParts{}));
-    EXPECT_EQ(sha256OfFile(top / "en-us" / "mdef"), sha256OfFile(model_ / "en-us" / "mdef"));
-    EXPECT_EQ(sha256OfFile(top / "cmudict-en-us.dict"),
-              sha256OfFile(model_ / "cmudict-en-us.dict"));
-    EXPECT_TRUE(strayFiles().empty());
-  }
+struct Layout {
+  std::string format;
+  std::string top;  // the directory that holds the parts, "" for none
+};
+
+class ArchiveLayout : public AssetArchiveTest, public ::testing::WithParamInterface<Layout> {};
+
+TEST_P(ArchiveLayout, IsExtracted) {
+  const auto archive = scratch_.path() / ("archive." + GetParam().format);
+  assets::makeModelArchive(model_, archive, GetParam().format, GetParam().top);
+  extractArchive(archive, destination_, "The archive", kNoLimit);
+  const fs::path top = destination_ / GetParam().top;
+  EXPECT_TRUE(holdsModelParts(top, ModelParts{}));
+  EXPECT_EQ(sha256OfFile(top / "en-us" / "mdef"), sha256OfFile(model_ / "en-us" / "mdef"));
+  EXPECT_EQ(sha256OfFile(top / "cmudict-en-us.dict"), sha256OfFile(model_ / "cmudict-en-us.dict"));
+  EXPECT_THAT(strayFiles(), IsEmpty());
 }
 
-TEST_F(AssetArchiveTest, RefusesEntriesThatLeaveTheDirectory) {
+const Layout kLayouts[] = {{"tar.gz", ""}, {"tar.gz", "en-us-5.2"},
+                           {"tar.xz", ""}, {"tar.xz", "model"},
+                           {"zip", ""},    {"zip", "en-us-5.2"}};
+INSTANTIATE_TEST_SUITE_P(, ArchiveLayout, ::testing::ValuesIn(kLayouts), [](const auto& info) {
+  return caseName(info.param.format + " top " + info.param.top);
+});
+
+struct Hostile {
+  std::string kind;
+  std::string format;
+  std::string expected;
+};
+
+class HostileArchive : public AssetArchiveTest, public ::testing::WithParamInterface<Hostile> {};
+
+TEST_P(HostileArchive, IsRefusedWithNothingWrittenOutside) {
   const std::string absoluteTarget = (scratch_.path() / "absolute-target").string();
-  const struct {
-    const char* kind;
-    const char* format;
-    const char* expected;
-  } cases[] = {
-      {"dotdot", "tar.gz", "entry \"../x\" leaves the extraction directory"},
-      {"dotdot", "zip", "leaves the extraction directory"},
-      {"absolute", "tar.gz", "leaves the extraction directory"},
-      {"absolute", "zip", "leaves the extraction directory"},
-      {"symlink-out", "tar.gz", "link \"outside\" -> \"../outside\" leaves"},
-      {"symlink-absolute", "tar.gz", "leaves the extraction directory"},
-      {"symlink-chain", "tar.gz", "link \"m\" leaves the extraction directory"},
-      {"hardlink-out", "tar.gz", "hard link \"x\" points outside"},
-      {"device", "tar.gz", "entry \"null\" is a device, FIFO or socket"},
-      {"fifo", "tar.gz", "entry \"pipe\" is a device, FIFO or socket"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.kind) + " " + c.format);
-    const auto archive = scratch_.path() / (std::string("archive-hostile.") + c.format);
-    assets::makeHostileArchive(c.kind, archive, c.format, absoluteTarget);
-    fs::remove_all(destination_);
-    fs::create_directories(destination_);
-    try {
-      extractArchive(archive, destination_, "The archive of the assets for en_US", kNoLimit);
-      ADD_FAILURE() << "extracted";
-    } catch (const ArchiveFault& error) {
-      const std::string text = error.what();
-      EXPECT_TRUE(text.starts_with("The archive of the assets for en_US is refused: ")) << text;
-      EXPECT_NE(text.find(c.expected), std::string::npos) << text;
-    }
-    EXPECT_EQ(strayFiles(), std::vector<std::string>{});
-    EXPECT_FALSE(fs::exists(absoluteTarget));
-  }
+  const auto archive = scratch_.path() / ("archive-hostile." + GetParam().format);
+  assets::makeHostileArchive(GetParam().kind, archive, GetParam().format, absoluteTarget);
+  EXPECT_THAT(
+      [&] {
+        extractArchive(archive, destination_, "The archive of the assets for en_US", kNoLimit);
+      },
+      ThrowsMessage<ArchiveFault>(
+          AllOf(StartsWith("The archive of the assets for en_US is refused: "),
+                HasSubstr(GetParam().expected))));
+  EXPECT_THAT(strayFiles(), IsEmpty());
+  EXPECT_FALSE(fs::exists(absoluteTarget));
 }
+
+const Hostile kHostiles[] = {
+    {"dotdot", "tar.gz", "entry \"../x\" leaves the extraction directory"},
+    {"dotdot", "zip", "leaves the extraction directory"},
+    {"absolute", "tar.gz", "leaves the extraction directory"},
+    {"absolute", "zip", "leaves the extraction directory"},
+    {"symlink-out", "tar.gz", "link \"outside\" -> \"../outside\" leaves"},
+    {"symlink-absolute", "tar.gz", "leaves the extraction directory"},
+    {"symlink-chain", "tar.gz", "link \"m\" leaves the extraction directory"},
+    {"hardlink-out", "tar.gz", "hard link \"x\" points outside"},
+    {"device", "tar.gz", "entry \"null\" is a device, FIFO or socket"},
+    {"fifo", "tar.gz", "entry \"pipe\" is a device, FIFO or socket"},
+};
+INSTANTIATE_TEST_SUITE_P(, HostileArchive, ::testing::ValuesIn(kHostiles), [](const auto& info) {
+  return caseName(info.param.kind + " " + info.param.format);
+});
 
 TEST_F(AssetArchiveTest, NotAnArchiveIsAnErrorWithLibarchivesText) {
   const auto archive = scratch_.path() / "archive.tar.gz";
-  assets::writeText(archive, "this is not an archive, just text long enough to be looked at");
-  try {
-    extractArchive(archive, destination_, "The archive of the assets for en_US", kNoLimit);
-    ADD_FAILURE() << "extracted";
-  } catch (const PlatformError& error) {
-    EXPECT_TRUE(std::string(error.what())
-                    .starts_with("The archive of the assets for en_US cannot be extracted: "))
-        << error.what();
-  }
+  writeText(archive, "this is not an archive, just text long enough to be looked at");
+  EXPECT_THAT(
+      [&] {
+        extractArchive(archive, destination_, "The archive of the assets for en_US", kNoLimit);
+      },
+      ThrowsMessage<PlatformError>(
+          StartsWith("The archive of the assets for en_US cannot be extracted: ")));
 }
 
 // The headers are measured before anything is written; the same limit holds again for what the
@@ -158,73 +165,75 @@ TEST_F(AssetArchiveTest, ContentsBeyondTheLimitAreRefused) {
   const SizeLimit tight{total - 1, "the catalog's installedSize"};
   const std::string refused = "The archive is refused: its contents exceed " +
                               std::to_string(total - 1) + " bytes (the catalog's installedSize)";
-  EXPECT_EQ(failureOf([&] { measureArchive(archive, tight, "The archive"); }), refused);
-  EXPECT_EQ(failureOf([&] { extractArchive(archive, destination_, "The archive", tight); }),
-            refused);
+  EXPECT_THAT([&] { measureArchive(archive, tight, "The archive"); },
+              ThrowsMessage<PlatformError>(StrEq(refused)));
+  EXPECT_THAT([&] { extractArchive(archive, destination_, "The archive", tight); },
+              ThrowsMessage<PlatformError>(StrEq(refused)));
 
   const auto bomb = scratch_.path() / "archive-bomb.tar.gz";
   assets::makeHostileArchive("bomb", bomb);
-  const SizeLimit twenty{20 * assets::fileSize(bomb), "20 times the archive's size"};
-  EXPECT_TRUE(failureOf([&] {
-                measureArchive(bomb, twenty, "The archive");
-              }).starts_with("The archive is refused: its contents exceed "));
+  const SizeLimit twenty{20 * fs::file_size(bomb), "20 times the archive's size"};
+  EXPECT_THAT(
+      [&] { measureArchive(bomb, twenty, "The archive"); },
+      ThrowsMessage<PlatformError>(StartsWith("The archive is refused: its contents exceed ")));
 }
 
 // libarchive reports a failed write(2) as a warning and then restores the file's length with
 // ftruncate, which a full tmpfs still allows: the file would hold zeros where the write failed.
 TEST_F(AssetArchiveTest, AFailedWriteFailsTheExtraction) {
-  std::string noise(256 * 1024, '\0');
-  std::mt19937 random(11);
-  for (char& c : noise) c = static_cast<char>(random());
-  assets::writeText(model_ / "en-us.lm.bin", noise);
+  writeText(model_ / "en-us.lm.bin", randomBytes(256 * 1024, 11));
   const auto archive = scratch_.path() / "archive.tar.gz";
   assets::makeModelArchive(model_, archive, "tar.gz");
 
   const fs::path small = scratch_.path() / "store" / "small";
-  assets::TemporaryMount mount(small, "size=64k");
+  TemporaryMount mount(small, "size=64k");
   if (!mount.mounted()) GTEST_SKIP() << "cannot mount a small file system here";
-  const std::string failure =
-      failureOf([&] { extractArchive(archive, small, "The archive", kNoLimit); });
-  EXPECT_TRUE(failure.starts_with("The archive cannot be extracted: ")) << failure;
-  EXPECT_NE(failure.find("No space left on device"), std::string::npos) << failure;
+  EXPECT_THAT([&] { extractArchive(archive, small, "The archive", kNoLimit); },
+              ThrowsMessage<PlatformError>(AllOf(StartsWith("The archive cannot be extracted: "),
+                                                 HasSubstr("No space left on device"))));
 }
 
+struct Link {
+  std::string link;
+  std::string target;
+  bool staysInside;
+  std::optional<std::pair<std::string, std::string>> alsoThere = {};  // a link beside it
+};
+
+class LinkInModel : public AssetArchiveTest, public ::testing::WithParamInterface<Link> {};
+
 // Links are judged by where they lead from the directory that is kept, wherever it is moved.
-TEST_F(AssetArchiveTest, LinksMustStayInsideTheDirectoryThatIsKept) {
-  const struct {
-    const char* link;
-    const char* target;
-    bool staysInside;
-  } cases[] = {
-      {"lm", "en-us.lm.bin", true},
-      {"en-us/dict", "../cmudict-en-us.dict", true},
-      {"here", ".", true},
-      {"dangling", "missing/file", true},
-      {"up", "..", false},
-      {"lock", "../en_US.lock", false},
-      {"en-us/other-locale", "../../de_DE", false},
-      {"back-in", "../model/en-us.lm.bin", false},  // the same file only while it is "model"
-      {"through-here", "here/../x", false},
-      {"absolute", "/etc/passwd", false},
-      {"loop", "loop/x", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.link);
-    fs::create_symlink(c.target, model_ / c.link);
-    const std::string failure =
-        failureOf([&] { refuseLinksLeaving(model_, "The archive", "the model directory"); });
-    if (c.staysInside) {
-      EXPECT_EQ(failure, "(no failure)");
-    } else {
-      EXPECT_EQ(failure, "The archive is refused: link \"" + std::string(c.link) +
-                             "\" leaves the model directory");
-      fs::remove(model_ / c.link);
-    }
+TEST_P(LinkInModel, MustStayInsideTheDirectoryThatIsKept) {
+  if (const auto& other = GetParam().alsoThere)
+    fs::create_symlink(other->second, model_ / other->first);
+  fs::create_symlink(GetParam().target, model_ / GetParam().link);
+  const auto refuse = [&] { refuseLinksLeaving(model_, "The archive", "the model directory"); };
+  if (GetParam().staysInside) {
+    EXPECT_NO_THROW(refuse());
+  } else {
+    EXPECT_THAT(refuse, ThrowsMessage<PlatformError>(StrEq("The archive is refused: link \"" +
+                                                           GetParam().link +
+                                                           "\" leaves the model directory")));
   }
 }
 
+const Link kLinks[] = {
+    {"lm", "en-us.lm.bin", true},
+    {"en-us/dict", "../cmudict-en-us.dict", true},
+    {"here", ".", true},
+    {"dangling", "missing/file", true},
+    {"up", "..", false},
+    {"lock", "../en_US.lock", false},
+    {"en-us/other-locale", "../../de_DE", false},
+    {"back-in", "../model/en-us.lm.bin", false},  // the same file only while it is "model"
+    {"through-here", "here/../x", false, {{"here", "."}}},
+    {"absolute", "/etc/passwd", false},
+    {"loop", "loop/x", false},
+};
+INSTANTIATE_TEST_SUITE_P(, LinkInModel, ::testing::ValuesIn(kLinks), namedBy<&Link::link>);
+
 TEST(Sha256Test, KnownDigestsAndUnreadableFile) {
-  assets::ScratchDirectory scratch;
+  ScratchDirectory scratch;
   const struct {
     std::string content;
     const char* digest;
@@ -235,7 +244,7 @@ TEST(Sha256Test, KnownDigestsAndUnreadableFile) {
   };
   for (const auto& c : cases) {
     const auto file = scratch.path() / "data";
-    assets::writeText(file, c.content);
+    writeText(file, c.content);
     const std::string expected = c.digest != nullptr ? c.digest : assets::sha256Hex(file);
     EXPECT_EQ(sha256OfFile(file), expected);
   }
