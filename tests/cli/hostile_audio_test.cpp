@@ -118,23 +118,16 @@ struct WavHeader {
   uint16_t channels = 1;
   uint32_t sampleRate = 16000;
   uint16_t bitsPerSample = 16;
-  std::optional<uint32_t> blockAlign;  // default channels * bits / 8
-  std::optional<uint32_t> byteRate;    // default rate * block align
-  std::optional<uint32_t> dataSize;    // default the real size
-  std::optional<uint32_t> riffSize;    // default the real size
+  std::optional<uint32_t> blockAlign = {};  // default channels * bits / 8
+  std::optional<uint32_t> byteRate = {};    // default rate * block align
+  std::optional<uint32_t> dataSize = {};    // default the real size
+  std::optional<uint32_t> riffSize = {};    // default the real size
 };
 
 std::string little(uint64_t value, int bytes) {
   std::string out;
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
   return out;
-}
-
-template <typename Change>
-WavHeader header(Change change) {
-  WavHeader h;
-  change(h);
-  return h;
 }
 
 std::string wav(const WavHeader& h, const std::string& data) {
@@ -164,6 +157,15 @@ std::string mp3(const fs::path& dir) {
   ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:duration=2", "-c:a", "libmp3lame",
           (dir / "whole.mp3").string()});
   return readText(dir / "whole.mp3");
+}
+
+std::string third(const std::string& bytes) { return bytes.substr(0, bytes.size() / 3); }
+
+// A second of a test picture as MPEG-4 video without sound, made in `dir`.
+std::string videoOnly(const fs::path& dir) {
+  ffmpeg({"-f", "lavfi", "-i", "testsrc=duration=1:size=64x64:rate=5", "-an", "-c:v", "mpeg4",
+          (dir / "video-only.mp4").string()});
+  return readText(dir / "video-only.mp4");
 }
 
 struct Audio {
@@ -198,27 +200,15 @@ TEST_P(HostileAudio, EndsWithOneRecord) {
 }
 
 const std::string kTone = toneSamples();
-const std::string kWav = wav(WavHeader(), kTone);
+const std::string kWav = wav({}, kTone);
 constexpr uint32_t kGigabytes = 0xFFFFFFF0u;
 const Audio kAudio[] = {
     {"empty.wav", "", 1},
     {"header-cut.wav", kWav.substr(0, 30), 1},
     {"data-cut.wav", kWav.substr(0, 44 + 1001), {}},  // odd: the last sample is half there
     {"header-only.mp3", "", {}, [](const fs::path& dir) { return mp3(dir).substr(0, 100); }},
-    {"cut.mp3",
-     "",
-     {},
-     [](const fs::path& dir) {
-       const std::string whole = mp3(dir);
-       return whole.substr(0, whole.size() / 3);
-     }},
-    {"claims-gigabytes.wav",
-     wav(header([](WavHeader& h) {
-           h.dataSize = kGigabytes;
-           h.riffSize = kGigabytes;
-         }),
-         kTone),
-     {}},
+    {"cut.mp3", "", {}, [](const fs::path& dir) { return third(mp3(dir)); }},
+    {"claims-gigabytes.wav", wav({.dataSize = kGigabytes, .riffSize = kGigabytes}, kTone), {}},
     // An INFO chunk that claims 1.6 GB: the demuxer must not allocate what it claims.
     {"info-claims-gigabytes.wav",
      kWav.substr(0, 36) + "LIST" + little(0xA0000001u, 4) + "INFOISFT" + little(1677733944u, 4) +
@@ -227,54 +217,26 @@ const Audio kAudio[] = {
     {"random.wav", randomBytes(65536, 1), {}},
     {"random.mp3", randomBytes(65536, 2), {}},
     {"random-after-header.wav", kWav.substr(0, 44) + randomBytes(32000, 3), {}},
-    {"video-only.mp4", "", 1,
-     [](const fs::path& dir) {
-       ffmpeg({"-f", "lavfi", "-i", "testsrc=duration=1:size=64x64:rate=5", "-an", "-c:v", "mpeg4",
-               (dir / "made.mp4").string()});
-       return readText(dir / "made.mp4");
-     }},
-    {"zero-channels.wav",
-     wav(header([](WavHeader& h) {
-           h.channels = 0;
-           h.blockAlign = 2;
-         }),
-         kTone),
-     1},
+    {"video-only.mp4", "", 1, videoOnly},
+    {"zero-channels.wav", wav({.channels = 0, .blockAlign = 2}, kTone), 1},
     // More channels than any decoder takes: refused when the decoder is opened.
-    {"thousand-channels.wav", wav(header([](WavHeader& h) { h.channels = 1000; }), kTone), 1},
-    {"zero-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0; }), kTone), 1},
-    {"one-hertz.wav", wav(header([](WavHeader& h) { h.sampleRate = 1; }), kTone.substr(0, 20)), {}},
+    {"thousand-channels.wav", wav({.channels = 1000}, kTone), 1},
+    {"zero-rate.wav", wav({.sampleRate = 0}, kTone), 1},
+    {"one-hertz.wav", wav({.sampleRate = 1}, kTone.substr(0, 20)), {}},
     // A sample rate no audio has is refused when the file is opened, before the resampler
     // would spend a gigabyte and seconds on it.
-    {"top-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0x7FFFFFFF; }), kTone), 1},
-    {"gigahertz.wav", wav(header([](WavHeader& h) { h.sampleRate = 1077944064; }), kTone), 1},
+    {"top-rate.wav", wav({.sampleRate = 0x7FFFFFFF}, kTone), 1},
+    {"gigahertz.wav", wav({.sampleRate = 1077944064}, kTone), 1},
     {"gigahertz-8-bit.wav",
-     wav(header([](WavHeader& h) {
-           h.sampleRate = 1077944064;
-           h.bitsPerSample = 8;
-         }),
-         kTone.substr(0, 500)),
-     1},
-    {"hundred-megahertz.wav", wav(header([](WavHeader& h) { h.sampleRate = 100000007; }), kTone),
-     1},
-    {"negative-rate.wav", wav(header([](WavHeader& h) { h.sampleRate = 0xFFFFFFFF; }), kTone), 1},
-    {"zero-bits.wav",
-     wav(header([](WavHeader& h) {
-           h.bitsPerSample = 0;
-           h.blockAlign = 2;
-         }),
-         kTone),
-     {}},
-    {"odd-bits.wav", wav(header([](WavHeader& h) { h.bitsPerSample = 7; }), kTone), {}},
-    {"zero-block.wav", wav(header([](WavHeader& h) { h.blockAlign = 0; }), kTone), {}},
-    {"unknown-format.wav", wav(header([](WavHeader& h) { h.format = 0x1234; }), kTone), {}},
-    {"float-nan.wav",
-     wav(header([](WavHeader& h) {
-           h.format = 3;  // IEEE float: all-ones bytes are NaN samples
-           h.bitsPerSample = 32;
-         }),
-         std::string(16000, '\xFF')),
-     {}},
+     wav({.sampleRate = 1077944064, .bitsPerSample = 8}, kTone.substr(0, 500)), 1},
+    {"hundred-megahertz.wav", wav({.sampleRate = 100000007}, kTone), 1},
+    {"negative-rate.wav", wav({.sampleRate = 0xFFFFFFFF}, kTone), 1},
+    {"zero-bits.wav", wav({.bitsPerSample = 0, .blockAlign = 2}, kTone), {}},
+    {"odd-bits.wav", wav({.bitsPerSample = 7}, kTone), {}},
+    {"zero-block.wav", wav({.blockAlign = 0}, kTone), {}},
+    {"unknown-format.wav", wav({.format = 0x1234}, kTone), {}},
+    // IEEE float: all-ones bytes are NaN samples.
+    {"float-nan.wav", wav({.format = 3, .bitsPerSample = 32}, std::string(16000, '\xFF')), {}},
 };
 INSTANTIATE_TEST_SUITE_P(, HostileAudio, ::testing::ValuesIn(kAudio), namedBy<&Audio::name>);
 
@@ -324,7 +286,7 @@ TEST(HostileInput, AudioPathSwappedWithAFifo) {
   ScratchDirectory scratch;
   const fs::path audio = scratch.path() / "audio.wav";
   const fs::path other = scratch.path() / "other";
-  writeText(audio, wav(WavHeader(), std::string(16000, '\0')));  // silence: no model is loaded
+  writeText(audio, wav({}, std::string(16000, '\0')));  // silence: no model is loaded
   ASSERT_EQ(::mkfifo(other.c_str(), 0600), 0);
   std::atomic<bool> stop{false};
   std::thread swapper([&] {

@@ -24,12 +24,11 @@ using platform::MediaTime;
 using platform::PlatformError;
 using platform::TimeRange;
 using platform::TranscriptionResult;
-using ::testing::AllOf;
 using ::testing::Contains;
-using ::testing::ElementsAreArray;
-using ::testing::Field;
 using ::testing::Matcher;
 using testing::namedBy;
+using ::testing::Pointwise;
+using testing::Script;
 using testing::ScriptedFailure;
 using testing::ScriptedPlatform;
 using ::testing::StrEq;
@@ -40,6 +39,11 @@ using Operation = std::function<void()>;
 
 TranscriptionResult finalResult(std::string text, MediaTime start, MediaTime duration) {
   return TranscriptionResult{true, std::move(text), TimeRange{start, duration}};
+}
+
+MATCHER(SameSegment, "") {
+  const auto& [got, expected] = arg;
+  return got.text == expected.text && got.t0 == expected.t0 && got.t1 == expected.t1;
 }
 
 // The tool's own failure with this description, and one of the platform passed on unchanged.
@@ -54,7 +58,7 @@ Matcher<Operation> platformError(const std::string& description) {
 
 struct Availability {
   std::string name;
-  bool available;
+  Script script;
   std::string language;
   bool expectedAvailable;
   std::string expectedLanguage;
@@ -64,30 +68,22 @@ struct Availability {
 class IsAvailable : public ::testing::TestWithParam<Availability> {};
 
 TEST_P(IsAvailable, AnswersForTheBranch) {
-  const Availability& c = GetParam();
   ScriptedPlatform platform;
-  platform.script.available = c.available;
-  const AvailabilityOutput out = AppleSpeechEngine::isAvailable(platform, c.language);
-  EXPECT_EQ(out.available, c.expectedAvailable);
-  EXPECT_EQ(out.language, c.expectedLanguage);
-  EXPECT_EQ(platform.calls(), c.expectedCalls);
+  platform.script = GetParam().script;
+  const AvailabilityOutput out = AppleSpeechEngine::isAvailable(platform, GetParam().language);
+  EXPECT_EQ(out.available, GetParam().expectedAvailable);
+  EXPECT_EQ(out.language, GetParam().expectedLanguage);
+  EXPECT_EQ(platform.calls(), GetParam().expectedCalls);
 }
 
 const Availability kAvailabilities[] = {
-    {"unavailable machine skips the lookup", false, "en-US", false, "en-US", {"isAvailable"}},
-    {"supported answers the resolved identifier",
-     true,
-     "en-US",
-     true,
-     "en_US",
+    {"unavailable machine skips the lookup", {.available = false}, "en-US", false, "en-US",
+     {"isAvailable"}},
+    {"supported answers the resolved identifier", {}, "en-US", true, "en_US",
      {"isAvailable", "locale en-US", "lookup"}},
-    {"unsupported echoes the string",
-     true,
-     "xx_YY ",
-     false,
-     "xx_YY ",
+    {"unsupported echoes the string", {}, "xx_YY ", false, "xx_YY ",
      {"isAvailable", "locale xx_YY ", "lookup"}},
-    {"empty string is passed through", true, "", false, "", {"isAvailable", "locale ", "lookup"}},
+    {"empty string is passed through", {}, "", false, "", {"isAvailable", "locale ", "lookup"}},
 };
 INSTANTIATE_TEST_SUITE_P(, IsAvailable, ::testing::ValuesIn(kAvailabilities),
                          namedBy<&Availability::name>);
@@ -121,10 +117,7 @@ TEST(CreateTranscriber, TakesThePresetWithoutAlternatives) {
 
 struct Preparation {
   std::string name;
-  AssetStatus status;
-  bool answersWithRequest;
-  std::optional<ScriptedFailure> requestFailure;
-  std::optional<ScriptedFailure> downloadFailure;
+  Script script;
   std::optional<Matcher<Operation>> error;  // none: prepared
   Calls expectedCalls;
 };
@@ -132,21 +125,17 @@ struct Preparation {
 class Prepare : public ::testing::TestWithParam<Preparation> {};
 
 TEST_P(Prepare, FollowsTheStatus) {
-  const Preparation& c = GetParam();
   ScriptedPlatform platform;
-  platform.script.status = c.status;
-  platform.script.answersWithRequest = c.answersWithRequest;
-  platform.script.requestFailure = c.requestFailure;
-  platform.script.downloadFailure = c.downloadFailure;
+  platform.script = GetParam().script;
   const auto prepare = [&] { return AppleSpeechEngine::prepare(platform, "en-US"); };
-  if (c.error) {
-    EXPECT_THAT(Operation(prepare), *c.error);
+  if (GetParam().error) {
+    EXPECT_THAT(Operation(prepare), *GetParam().error);
   } else {
     const PrepareOutput out = prepare();
     EXPECT_TRUE(out.prepared);
     EXPECT_EQ(out.language, "en_US");  // resolved, never the host's "en-US"
   }
-  EXPECT_EQ(platform.calls(), c.expectedCalls);
+  EXPECT_EQ(platform.calls(), GetParam().expectedCalls);
 }
 
 // The calls of every preparation of en-US, then `tail`.
@@ -157,54 +146,23 @@ Calls preparing(const Calls& tail) {
 }
 
 const Preparation kPreparations[] = {
-    {"installed makes no further call", AssetStatus::installed, true, {}, {}, {}, preparing({})},
-    {"supported downloads",
-     AssetStatus::supported,
-     true,
-     {},
-     {},
-     {},
+    {"installed makes no further call", {.status = AssetStatus::installed}, {}, preparing({})},
+    {"supported downloads", {.status = AssetStatus::supported}, {},
      preparing({"request 1", "download"})},
-    {"downloading still asks for a request",
-     AssetStatus::downloading,
-     true,
-     {},
-     {},
-     {},
+    {"downloading still asks for a request", {.status = AssetStatus::downloading}, {},
      preparing({"request 1", "download"})},
     {"no request means prepared without download",
-     AssetStatus::supported,
-     false,
-     {},
-     {},
-     {},
-     preparing({"request 1"})},
-    {"unsupported names the resolved identifier",
-     AssetStatus::unsupported,
-     true,
-     {},
-     {},
-     helperError("Assets not supported for locale: en_US"),
-     preparing({})},
-    {"unknown status",
-     static_cast<AssetStatus>(7),
-     true,
-     {},
-     {},
-     helperError("Unknown asset inventory status."),
-     preparing({})},
+     {.status = AssetStatus::supported, .answersWithRequest = false}, {}, preparing({"request 1"})},
+    {"unsupported names the resolved identifier", {.status = AssetStatus::unsupported},
+     helperError("Assets not supported for locale: en_US"), preparing({})},
+    {"unknown status", {.status = static_cast<AssetStatus>(7)},
+     helperError("Unknown asset inventory status."), preparing({})},
     {"request failure passes unchanged",
-     AssetStatus::supported,
-     true,
-     ScriptedFailure{"no network"},
-     {},
-     platformError("no network"),
-     preparing({"request 1"})},
+     {.status = AssetStatus::supported, .requestFailure = ScriptedFailure{"no network"}},
+     platformError("no network"), preparing({"request 1"})},
     {"download failure passes unchanged",
-     AssetStatus::downloading,
-     true,
-     {},
-     ScriptedFailure{"Download of assets for en_US failed: HTTP 404"},
+     {.status = AssetStatus::downloading,
+      .downloadFailure = ScriptedFailure{"Download of assets for en_US failed: HTTP 404"}},
      platformError("Download of assets for en_US failed: HTTP 404"),
      preparing({"request 1", "download"})},
 };
@@ -225,8 +183,7 @@ const FileURL kFile = FileURL::fileURLWithPath("/tmp/talk.wav");
 struct Order {
   std::string name;
   bool autoPrepare;
-  AssetStatus status;
-  std::optional<MediaTime> lastSampleTime;
+  Script script;
   Calls expectedCalls;
 };
 
@@ -234,33 +191,26 @@ class TranscribeOrder : public ::testing::TestWithParam<Order> {};
 
 TEST_P(TranscribeOrder, CallsThePlatformInOrder) {
   ScriptedPlatform platform;
-  platform.script.status = GetParam().status;
-  platform.script.lastSampleTime = GetParam().lastSampleTime;
+  platform.script = GetParam().script;
   const auto out = AppleSpeechEngine::transcribe(platform, kFile, "en-US", GetParam().autoPrepare);
   EXPECT_EQ(platform.calls(), GetParam().expectedCalls);
   EXPECT_EQ(out.language, "en_US");
   EXPECT_FALSE(out.isAborted);
-  EXPECT_EQ(out.duration, GetParam().lastSampleTime ? 1.0 : 0.0);
+  EXPECT_EQ(out.duration, GetParam().script.lastSampleTime ? 1.0 : 0.0);
 }
 
 const Order kOrders[] = {
-    {"prepares, then finalizes through the last sample",
-     true,
-     AssetStatus::supported,
-     MediaTime{16000, 16000},
+    {"prepares, then finalizes through the last sample", true,
+     {.status = AssetStatus::supported, .lastSampleTime = MediaTime{16000, 16000}},
      {"locale en-US", "lookup", "locale en_US", "lookup", "transcriber en_US", "status 1",
       "request 1", "download", "exists /tmp/talk.wav", "open /tmp/talk.wav", "transcriber en_US",
       "analyzer 1", "analyze", "finalize"}},
-    {"no-prepare asks nothing about assets",
-     false,
-     AssetStatus::supported,
-     MediaTime{16000, 16000},
+    {"no-prepare asks nothing about assets", false,
+     {.status = AssetStatus::supported, .lastSampleTime = MediaTime{16000, 16000}},
      {"locale en-US", "lookup", "exists /tmp/talk.wav", "open /tmp/talk.wav", "transcriber en_US",
       "analyzer 1", "analyze", "finalize"}},
-    {"no last sample time cancels",
-     false,
-     AssetStatus::installed,
-     std::nullopt,
+    {"no last sample time cancels", false,
+     {.status = AssetStatus::installed, .lastSampleTime = std::nullopt},
      {"locale en-US", "lookup", "exists /tmp/talk.wav", "open /tmp/talk.wav", "transcriber en_US",
       "analyzer 1", "analyze", "cancel"}},
 };
@@ -280,7 +230,7 @@ struct Failure {
   std::string name;
   std::string language;
   bool autoPrepare;
-  std::function<void(testing::Script&)> arrange;
+  Script script;
   Matcher<Operation> error;
   std::string lastCall;
 };
@@ -288,56 +238,45 @@ struct Failure {
 class TranscribeFailure : public ::testing::TestWithParam<Failure> {};
 
 TEST_P(TranscribeFailure, PassesOutAsTheTableSays) {
-  const Failure& c = GetParam();
   ScriptedPlatform platform;
-  c.arrange(platform.script);
-  EXPECT_THAT(
-      Operation([&] { AppleSpeechEngine::transcribe(platform, kFile, c.language, c.autoPrepare); }),
-      c.error);
+  platform.script = GetParam().script;
+  EXPECT_THAT(Operation([&] {
+                AppleSpeechEngine::transcribe(platform, kFile, GetParam().language,
+                                              GetParam().autoPrepare);
+              }),
+              GetParam().error);
   ASSERT_FALSE(platform.calls().empty());
-  EXPECT_EQ(platform.calls().back(), c.lastCall);
+  EXPECT_EQ(platform.calls().back(), GetParam().lastCall);
 }
 
 const Failure kFailures[] = {
     {"unsupported language is reported before the missing file", "xx", true,
-     [](auto& s) { s.fileExists = false; }, helperError("Locale not supported: xx"), "lookup"},
+     {.fileExists = false}, helperError("Locale not supported: xx"), "lookup"},
     {"missing file after the download", "en_US", true,
-     [](auto& s) {
-       s.status = AssetStatus::supported;
-       s.fileExists = false;
-     },
+     {.status = AssetStatus::supported, .fileExists = false},
      helperError("Invalid audio file: /tmp/talk.wav"), "exists /tmp/talk.wav"},
-    {"missing file without preparation", "en_US", false, [](auto& s) { s.fileExists = false; },
+    {"missing file without preparation", "en_US", false, {.fileExists = false},
      helperError("Invalid audio file: /tmp/talk.wav"), "exists /tmp/talk.wav"},
     {"undecodable file hides the platform's message", "en_US", false,
-     [](auto& s) {
-       s.openFailure = ScriptedFailure{"codec soup", ScriptedFailure::Kind::undecodableAudio};
-     },
+     {.openFailure = ScriptedFailure{"codec soup", ScriptedFailure::Kind::undecodableAudio}},
      helperError("Invalid audio file: /tmp/talk.wav"), "open /tmp/talk.wav"},
     // Only the file's own fault is invalid audio; the platform failing to open it is not.
     {"a speech module that cannot be loaded passes unchanged", "en_US", false,
-     [](auto& s) {
-       s.openFailure = ScriptedFailure{"The speech module could not be loaded: bad ELF"};
-     },
+     {.openFailure = ScriptedFailure{"The speech module could not be loaded: bad ELF"}},
      platformError("The speech module could not be loaded: bad ELF"), "open /tmp/talk.wav"},
     {"running out of memory passes unchanged", "en_US", false,
-     [](auto& s) {
-       s.openFailure = ScriptedFailure{"", ScriptedFailure::Kind::outOfMemory};
-     },
+     {.openFailure = ScriptedFailure{"", ScriptedFailure::Kind::outOfMemory}},
      Throws<std::bad_alloc>(), "open /tmp/talk.wav"},
-    {"preparation failure", "en_US", true, [](auto& s) { s.status = AssetStatus::unsupported; },
+    {"preparation failure", "en_US", true, {.status = AssetStatus::unsupported},
      helperError("Assets not supported for locale: en_US"), "status 1"},
     {"analysis failure calls no finish", "en_US", false,
-     [](auto& s) { s.analysisFailure = ScriptedFailure{"decoder broke"}; },
-     platformError("decoder broke"), "analyze"},
-    {"finalization failure", "en_US", false,
-     [](auto& s) { s.finalizeFailure = ScriptedFailure{"cannot finish"}; },
+     {.analysisFailure = ScriptedFailure{"decoder broke"}}, platformError("decoder broke"),
+     "analyze"},
+    {"finalization failure", "en_US", false, {.finalizeFailure = ScriptedFailure{"cannot finish"}},
      platformError("cannot finish"), "finalize"},
     {"results sequence failure drops the finals before it", "en_US", false,
-     [](auto& s) {
-       s.results = {finalResult("one", {0, 1}, {1, 1}), finalResult("two", {1, 1}, {1, 1})};
-       s.sequenceFailure = ScriptedFailure{"results broke"};
-     },
+     {.results = {finalResult("one", {0, 1}, {1, 1}), finalResult("two", {1, 1}, {1, 1})},
+      .sequenceFailure = ScriptedFailure{"results broke"}},
      platformError("results broke"), "finalize"},
 };
 INSTANTIATE_TEST_SUITE_P(, TranscribeFailure, ::testing::ValuesIn(kFailures),
@@ -372,15 +311,9 @@ class TranscribeCollection : public ::testing::TestWithParam<Collection> {};
 
 TEST_P(TranscribeCollection, BuildsSegmentsFromFinalResults) {
   ScriptedPlatform platform;
-  platform.script.results = GetParam().results;
-  platform.script.lastSampleTime = MediaTime{44100 * 3, 44100};
+  platform.script = {.results = GetParam().results, .lastSampleTime = MediaTime{44100 * 3, 44100}};
   const auto out = AppleSpeechEngine::transcribe(platform, kFile, "en_US", false);
-  std::vector<Matcher<Segment>> segments;
-  for (const Segment& s : GetParam().expectedSegments) {
-    segments.push_back(
-        AllOf(Field(&Segment::text, s.text), Field(&Segment::t0, s.t0), Field(&Segment::t1, s.t1)));
-  }
-  EXPECT_THAT(out.segments, ElementsAreArray(segments));
+  EXPECT_THAT(out.segments, Pointwise(SameSegment(), GetParam().expectedSegments));
   EXPECT_EQ(out.result, GetParam().expectedResult);
   EXPECT_EQ(out.duration, 3.0);  // even when no segment came
 }

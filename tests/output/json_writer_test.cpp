@@ -93,12 +93,9 @@ const Escape kEscapes[] = {
     {"\x1f\x01\x7f", "\"\\u001f\\u0001\x7f\""},
     {"café ☕ 𝄞", "\"café ☕ 𝄞\""},
     // Bytes that are not UTF-8 become U+FFFD, one per byte; what is valid stays.
-    {"a\xff"
-     "b",
-     "\"a\xEF\xBF\xBD"
-     "b\""},
+    {"a\xff" "b", "\"a\xEF\xBF\xBD" "b\""},
     {"\xc3", "\"\xEF\xBF\xBD\""},
-    {"\xc0\xaf", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},                  // overlong "/"
+    {"\xc0\xaf", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},           // overlong "/"
     {"\xed\xa0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // surrogate
     {"\xf4\x90\x80\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
 };

@@ -20,29 +20,14 @@ TEST_P(LocaleIdentifierParse, ReadsPosixAndBcp47Forms) {
 }
 
 const Parse kParses[] = {
-    {"en_US", "en_US"},
-    {"en-US", "en_US"},
-    {"en_us", "en_US"},
-    {"EN-us", "en_US"},
-    {"en_US.UTF-8", "en_US"},
-    {"en_US@euro", "en_US"},
-    {"en_US.UTF-8@euro", "en_US"},
-    {"en", "en"},
-    {"zh-hant-tw", "zh_Hant_TW"},
-    {"es-419", "es_419"},
-    {"en-Latn-US", "en_Latn_US"},
-    {"", std::nullopt},
-    {"en_US ", std::nullopt},
-    {" en_US", std::nullopt},
-    {"e", std::nullopt},
-    {"english", std::nullopt},
-    {"en_USA", std::nullopt},
-    {"en__US", std::nullopt},
-    {"en_US.", std::nullopt},
-    {"en_US@", std::nullopt},
-    {"en-US-x-private", std::nullopt},
-    {"en_U$", std::nullopt},
-    {"é_US", std::nullopt},
+    {"en_US", "en_US"},       {"en-US", "en_US"},          {"en_us", "en_US"},
+    {"EN-us", "en_US"},       {"en_US.UTF-8", "en_US"},    {"en_US@euro", "en_US"},
+    {"en_US.UTF-8@euro", "en_US"}, {"en", "en"},            {"zh-hant-tw", "zh_Hant_TW"},
+    {"es-419", "es_419"},     {"en-Latn-US", "en_Latn_US"},
+    {"", std::nullopt},       {"en_US ", std::nullopt},    {" en_US", std::nullopt},
+    {"e", std::nullopt},      {"english", std::nullopt},   {"en_USA", std::nullopt},
+    {"en__US", std::nullopt}, {"en_US.", std::nullopt},    {"en_US@", std::nullopt},
+    {"en-US-x-private", std::nullopt}, {"en_U$", std::nullopt}, {"é_US", std::nullopt},
 };
 INSTANTIATE_TEST_SUITE_P(, LocaleIdentifierParse, ::testing::ValuesIn(kParses),
                          testing::numberedBy<&Parse::text>);
@@ -65,20 +50,10 @@ TEST_P(LocaleIdentifierEquivalent, FindsTheCatalogEntry) {
 }
 
 const Equivalent kEquivalents[] = {
-    {"en_US", "en_US"},
-    {"en-US", "en_US"},
-    {"en_us", "en_US"},
-    {"EN-us", "en_US"},
-    {"en_US.UTF-8", "en_US"},
-    {"en", "en_US"},  // the first entry of the language
-    {"en-GB", "en_GB"},
-    {"en-Latn-US", "en_US"},
-    {"zh-TW", "zh_Hant_TW"},
-    {"zh-Hans-TW", ""},
-    {"de_DE", ""},
-    {"en_AU", ""},
-    {"", ""},
-    {"en_US ", ""},
+    {"en_US", "en_US"}, {"en-US", "en_US"}, {"en_us", "en_US"}, {"EN-us", "en_US"},
+    {"en_US.UTF-8", "en_US"}, {"en", "en_US"},  // the first entry of the language
+    {"en-GB", "en_GB"}, {"en-Latn-US", "en_US"}, {"zh-TW", "zh_Hant_TW"},
+    {"zh-Hans-TW", ""}, {"de_DE", ""}, {"en_AU", ""}, {"", ""}, {"en_US ", ""},
 };
 INSTANTIATE_TEST_SUITE_P(, LocaleIdentifierEquivalent, ::testing::ValuesIn(kEquivalents),
                          testing::numberedBy<&Equivalent::text>);

@@ -1,9 +1,9 @@
 #pragma once
 // Names for the cases of a TEST_P table, so that a failing case names itself in the test's name:
 //
-//   INSTANTIATE_TEST_SUITE_P(All, Dispatch, ValuesIn(kCases), namedBy<&Case::name>);
-//   INSTANTIATE_TEST_SUITE_P(All, Parse, ValuesIn(kCases), numberedBy<&Case::arguments>);
-//   // Parse.Table/3_transcribe_file_a_wav
+//   INSTANTIATE_TEST_SUITE_P(, Prepare, ValuesIn(kPreparations), namedBy<&Preparation::name>);
+//   INSTANTIATE_TEST_SUITE_P(, Dispatch, ValuesIn(kDispatches), numberedBy<&Dispatch::arguments>);
+//   // ctest -R "Dispatch.WritesExactly/3_transcribe_file_a_wav"
 
 #include <string>
 #include <string_view>

@@ -15,29 +15,19 @@ namespace ondevice::testing {
 
 class EnvironmentScope {
  public:
-  EnvironmentScope() = default;
-  EnvironmentScope(const EnvironmentScope&) = delete;
-  EnvironmentScope& operator=(const EnvironmentScope&) = delete;
   ~EnvironmentScope() {
     for (const auto& [name, value] : saved_) put(name.c_str(), value ? value->c_str() : nullptr);
   }
 
-  // `value` nullptr unsets the variable.
   void set(const char* name, const char* value) {
-    if (saved_.count(name) == 0) {
-      const char* old = getenv(name);
-      saved_[name] = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
-    }
+    const char* old = getenv(name);
+    if (!saved_.contains(name)) saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
     put(name, value);
   }
 
  private:
   static void put(const char* name, const char* value) {
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
+    value != nullptr ? setenv(name, value, 1) : unsetenv(name);
   }
   std::map<std::string, std::optional<std::string>> saved_;
 };

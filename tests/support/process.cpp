@@ -7,12 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
-#include <utility>
 
 extern char** environ;
 
@@ -25,10 +23,15 @@ std::runtime_error systemError(const std::string& what, int error = errno) {
   return std::runtime_error(what + ": " + std::strerror(error));
 }
 
+void closeFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
 std::vector<std::string> childEnvironment(const ProcessOptions& options) {
   std::map<std::string, std::string> merged;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string text(*entry);
+    const std::string text(*entry);
     const auto equals = text.find('=');
     if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
   }
@@ -46,108 +49,44 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
-// Where execvp would find `name`; found before the fork, since the child may not allocate.
-std::string programPath(const std::string& name) {
-  if (name.find('/') != std::string::npos) return name;
-  const char* path = std::getenv("PATH");
-  std::string directories = path != nullptr ? path : "/usr/bin:/bin";
-  for (size_t start = 0; start <= directories.size();) {
-    size_t end = directories.find(':', start);
-    if (end == std::string::npos) end = directories.size();
-    const std::string directory = directories.substr(start, end - start);
-    const std::string candidate = (directory.empty() ? "." : directory) + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0 && !std::filesystem::is_directory(candidate)) {
-      return candidate;
-    }
-    start = end + 1;
-  }
-  return name;
-}
-
-void closeFd(int& fd) {
-  if (fd >= 0) ::close(fd);
-  fd = -1;
-}
-
-// The parent's side of one standard stream: the descriptor the child gets (-1: closed) and,
-// for a captured stream, the read end the parent keeps.
-struct StreamEnds {
-  int child = -1;
-  int parent = -1;
-};
-
-StreamEnds open(const Stream& stream, int number) {
+// The descriptor the child gets as standard stream `number` (-1: closed), and for a captured
+// stream the read end the parent keeps in `parentEnd`.
+int openStream(const Stream& stream, int number, int& parentEnd) {
   const bool input = number == 0;
   int fds[2];
   switch (stream.kind) {
     case Stream::Kind::captured:
     case Stream::Kind::readerGone:
-      if (input) throw std::logic_error("standard input is read, not captured");
+      if (input) throw std::logic_error("standard input cannot be captured");
       if (::pipe2(fds, O_CLOEXEC) != 0) throw systemError("pipe");
-      if (stream.kind == Stream::Kind::captured) return {fds[1], fds[0]};
-      ::close(fds[0]);
-      return {fds[1], -1};
-    case Stream::Kind::inherited:
-      return {kInherit, -1};
+      if (stream.kind == Stream::Kind::captured) {
+        parentEnd = fds[0];
+      } else {
+        ::close(fds[0]);
+      }
+      return fds[1];
     case Stream::Kind::nullDevice:
     case Stream::Kind::file: {
-      const std::string path = stream.kind == Stream::Kind::file ? stream.path.string() : "/dev/null";
-      const int flags = input ? O_RDONLY
-                              : O_WRONLY | O_CREAT | (stream.append ? O_APPEND : O_TRUNC);
+      const auto path = stream.kind == Stream::Kind::file ? stream.path : "/dev/null";
+      const int flags =
+          input ? O_RDONLY : O_WRONLY | O_CREAT | (stream.append ? O_APPEND : O_TRUNC);
       const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-      if (fd < 0) throw systemError("open " + path);
-      return {fd, -1};
+      if (fd < 0) throw systemError("open " + path.string());
+      return fd;
     }
+    case Stream::Kind::inherited:
+      return kInherit;
     case Stream::Kind::closed:
-    case Stream::Kind::sameAsOutput:
-      return {};
+    case Stream::Kind::sameAsOutput:  // set up by the child, from its standard output
+      return -1;
   }
-  return {};
+  return -1;
 }
 
-// In the forked child: only async-signal-safe calls from here to exec.
-[[noreturn]] void becomeChild(std::array<int, 3> streams, bool errorAsOutput,
-                              const char* directory, const std::vector<std::pair<int, rlimit>>& limits,
-                              const std::vector<int>& ignored, const char* program, char** argv,
-                              char** envp, int report) {
-  // Out of the way of 0, 1 and 2 first, so that no dup2 below overwrites a source.
-  for (int& fd : streams) {
-    if (fd >= 0) fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  }
-  for (int number = 0; number < 3; ++number) {
-    if (streams[number] >= 0) {
-      ::dup2(streams[number], number);
-    } else if (streams[number] != kInherit) {
-      ::close(number);
-    }
-  }
-  if (errorAsOutput) {
-    if (::fcntl(1, F_GETFD) >= 0) {
-      ::dup2(1, 2);
-    } else {
-      ::close(2);
-    }
-  }
-  int failure = 0;
-  if (directory != nullptr && ::chdir(directory) != 0) failure = errno;
-  for (const auto& [resource, limit] : limits) {
-    if (failure == 0 && ::setrlimit(resource, &limit) != 0) failure = errno;
-  }
-  // A host starts the tool with default dispositions: nothing ignored but what was asked.
-  struct sigaction action {};
-  action.sa_handler = SIG_DFL;
-  for (int number = 1; number < NSIG; ++number) ::sigaction(number, &action, nullptr);
-  action.sa_handler = SIG_IGN;
-  for (const int number : ignored) ::sigaction(number, &action, nullptr);
-  sigset_t none;
-  ::sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  if (failure == 0) {
-    ::execve(program, argv, envp);
-    failure = errno;
-  }
-  [[maybe_unused]] const ssize_t ignoredResult = ::write(report, &failure, sizeof failure);
-  ::_exit(127);
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
 }
 
 }  // namespace
@@ -158,80 +97,95 @@ void PrintTo(const ProcessResult& result, std::ostream* os) {
                              : text;
   };
   *os << "{status " << result.exitStatus << ", signal " << result.signal
-      << (result.timedOut ? ", timed out" : "") << ", out \"" << start(result.out)
-      << "\", err \"" << start(result.err) << "\"}";
+      << (result.timedOut ? ", timed out" : "") << ", out \"" << start(result.out) << "\", err \""
+      << start(result.err) << "\"}";
 }
 
-Process::Process(const std::vector<std::string>& argv, const ProcessOptions& options) {
+Process::Process(const std::vector<std::string>& argv, const ProcessOptions& options)
+    : deadline_(std::chrono::steady_clock::now() + options.timeout) {
   std::vector<std::string> args = argv;
   std::vector<std::string> env = childEnvironment(options);
   auto argPointers = pointers(args);
   auto envPointers = pointers(env);
-  const std::string program = programPath(args.at(0));
   std::vector<std::pair<int, rlimit>> limits;
   for (const auto& [resource, value] : options.limits) limits.push_back({resource, {value, value}});
-  const std::string directory =
-      options.workingDirectory ? options.workingDirectory->string() : std::string();
+  int streams[3] = {-1, -1, -1};  // the child's ends
+  int report[2] = {-1, -1};       // where the child writes the errno of a failure to start
 
-  std::array<StreamEnds, 3> ends;
-  int report[2] = {-1, -1};
-  const auto closeAll = [&] {
-    for (auto& end : ends) {
-      if (end.child >= 0) ::close(end.child);
-      closeFd(end.parent);
+  // In the forked child: only async-signal-safe calls from here to exec. (execvpe searches PATH
+  // without allocating, as glibc's own posix_spawnp does in its child.)
+  const auto becomeChild = [&] {
+    // Out of the way of 0, 1 and 2 first, so that no dup2 below overwrites a source.
+    for (int& fd : streams) {
+      if (fd >= 0) fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
     }
-    closeFd(report[0]);
+    for (int number = 0; number < 3; ++number) {
+      if (streams[number] >= 0) ::dup2(streams[number], number);
+      if (streams[number] == -1) ::close(number);
+    }
+    if (options.error.kind == Stream::Kind::sameAsOutput && ::dup2(1, 2) < 0) ::close(2);
+    int failure = 0;
+    if (options.workingDirectory && ::chdir(options.workingDirectory->c_str()) != 0)
+      failure = errno;
+    for (const auto& [resource, limit] : limits) {
+      if (failure == 0 && ::setrlimit(resource, &limit) != 0) failure = errno;
+    }
+    // A host starts the tool with default dispositions: nothing ignored but what was asked.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number) ::sigaction(number, &action, nullptr);
+    action.sa_handler = SIG_IGN;
+    for (const int number : options.ignoredSignals) ::sigaction(number, &action, nullptr);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (failure == 0) {
+      ::execvpe(argPointers[0], argPointers.data(), envPointers.data());
+      failure = errno;
+    }
+    [[maybe_unused]] const ssize_t written = ::write(report[1], &failure, sizeof failure);
+    ::_exit(127);
+  };
+  const auto closeChildEnds = [&] {
+    for (int& fd : streams) {
+      if (fd >= 0) closeFd(fd);
+    }
     closeFd(report[1]);
   };
   try {
-    ends[0] = open(options.input, 0);
-    ends[1] = open(options.output, 1);
-    ends[2] = open(options.error, 2);
+    int noParentEnd = -1;  // standard input is never captured
+    streams[0] = openStream(options.input, 0, noParentEnd);
+    streams[1] = openStream(options.output, 1, outFd_);
+    streams[2] = openStream(options.error, 2, errFd_);
     if (::pipe2(report, O_CLOEXEC) != 0) throw systemError("pipe");
+    pid_ = ::fork();
+    if (pid_ == 0) becomeChild();
+    if (pid_ < 0) throw systemError("fork");
   } catch (...) {
-    closeAll();
-    throw;
-  }
-  const bool errorAsOutput = options.error.kind == Stream::Kind::sameAsOutput;
-
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    becomeChild({ends[0].child, ends[1].child, ends[2].child}, errorAsOutput,
-                options.workingDirectory ? directory.c_str() : nullptr, limits,
-                options.ignoredSignals, program.c_str(), argPointers.data(), envPointers.data(),
-                report[1]);
-  }
-  const int forkError = errno;
-  outFd_ = std::exchange(ends[1].parent, -1);
-  errFd_ = std::exchange(ends[2].parent, -1);
-  int startError = 0;
-  if (pid_ > 0) {
-    closeFd(report[1]);  // so that the read ends at the exec
-    ssize_t n;
-    while ((n = ::read(report[0], &startError, sizeof startError)) < 0 && errno == EINTR) {
-    }
-    if (n != sizeof startError) startError = 0;
-  }
-  closeAll();
-  if (pid_ < 0 || startError != 0) {
-    if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
-    exited_ = true;
+    closeChildEnds();
+    closeFd(report[0]);
     closeFd(outFd_);
     closeFd(errFd_);
-    throw systemError("cannot start " + args.at(0), pid_ < 0 ? forkError : startError);
+    throw;
   }
-  deadline_ = std::chrono::steady_clock::now() + options.timeout;
-  pidFd_ = static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+  closeChildEnds();  // the report's write end too, so that its read ends at the exec
+  int startError = 0;
+  while (::read(report[0], &startError, sizeof startError) < 0 && errno == EINTR) {
+  }
+  closeFd(report[0]);
+  pidFd_ = startError != 0 ? -1 : static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
   if (pidFd_ < 0) {
-    const int error = errno;
+    const int error = startError != 0 ? startError : errno;
     ::kill(pid_, SIGKILL);
-    wait();
-    throw systemError("pidfd_open", error);
+    ::waitpid(pid_, nullptr, 0);
+    closeFd(outFd_);
+    closeFd(errFd_);
+    throw systemError("cannot start " + args.at(0), error);
   }
 }
 
 Process::~Process() {
-  if (pid_ > 0 && !exited_) {
+  if (!exited_) {
     ::kill(pid_, SIGKILL);
     while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
@@ -254,59 +208,39 @@ bool Process::collect(int timeoutMilliseconds) {
     if (*streams[i] < 0 || fds[i].revents == 0) continue;
     char buffer[65536];
     const ssize_t n = ::read(*streams[i], buffer, sizeof buffer);
-    if (n > 0) {
-      sinks[i]->append(buffer, static_cast<size_t>(n));
-    } else if (n == 0 || errno != EINTR) {
-      closeFd(*streams[i]);
-    }
+    if (n > 0) sinks[i]->append(buffer, static_cast<size_t>(n));
+    if (n == 0 || (n < 0 && errno != EINTR)) closeFd(*streams[i]);
   }
-  if (!exited_ && fds[2].revents != 0) {
-    int status = 0;
-    const pid_t waited = ::waitpid(pid_, &status, WNOHANG);
-    if (waited == pid_ || (waited < 0 && errno != EINTR)) {
-      exited_ = true;
-      if (WIFEXITED(status)) result_.exitStatus = WEXITSTATUS(status);
-      if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
-    }
+  int status = 0;
+  if (fds[2].revents != 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+    exited_ = true;
+    if (WIFEXITED(status)) result_.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
   }
   return outFd_ >= 0 || errFd_ >= 0 || !exited_;
 }
 
-namespace {
-
-int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
-}
-
-}  // namespace
-
 std::string Process::firstOutputLine() {
-  for (;;) {
-    const auto end = result_.out.find('\n');
-    if (end != std::string::npos) return result_.out.substr(0, end);
-    const int left = millisecondsUntil(deadline_);
-    if (outFd_ < 0 || left == 0) return "";
+  for (int left; result_.out.find('\n') == std::string::npos;) {
+    if (outFd_ < 0 || (left = millisecondsUntil(deadline_)) == 0) return "";
     collect(left);
   }
+  return result_.out.substr(0, result_.out.find('\n'));
 }
 
 const ProcessResult& Process::wait() {
   if (waited_) return result_;
-  for (int left; (left = millisecondsUntil(deadline_)) > 0;) {
-    if (!collect(left)) break;
+  for (int left; (left = millisecondsUntil(deadline_)) > 0 && collect(left);) {
   }
-  if (!exited_) {  // out of time, or still writing
-    result_.timedOut = true;
+  // Out of time, or ended while something it started holds its streams open.
+  result_.timedOut = !exited_ || outFd_ >= 0 || errFd_ >= 0;
+  if (!exited_) {
     ::kill(pid_, SIGKILL);
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }
     exited_ = true;
     if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
-  } else if (outFd_ >= 0 || errFd_ >= 0) {
-    result_.timedOut = true;  // exited, but something it started holds its streams open
   }
   closeFd(outFd_);
   closeFd(errFd_);
