@@ -3,6 +3,7 @@
 
 #include "output/json_writer.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,9 +13,12 @@
 #include <limits>
 
 #include "output/helper_error.h"
+#include "tests/support/case_name.h"
 
 namespace ondevice {
 namespace {
+
+using ::testing::ContainsRegex;
 
 TEST(JsonWriter, WorkedExamples) {
   const Segment hello("Hello", 0, 1250.5);
@@ -38,20 +42,25 @@ TEST(JsonWriter, EmptyTranscriptKeepsEveryKey) {
             R"({"duration":0,"isAborted":false,"language":"en_US","result":"","segments":[]})");
 }
 
-TEST(JsonWriter, DoublesReadBackExactly) {
-  const double values[] = {0.1,     1.0 / 3.0, 1250.5, 0.00005, 1e300, 5e-324, -0.0,
-                           1e21,    123456789012345678.0, 2.75,  -1.5e-7,
-                           std::numeric_limits<double>::max(), 0.30000000000000004};
-  for (const double value : values) {
-    const std::string text = serializeJSON(Segment("", value, value));
-    const auto start = text.find(":") + 1;
-    const std::string number = text.substr(start, text.find(',') - start);
-    SCOPED_TRACE(number);
-    const double back = std::strtod(number.c_str(), nullptr);
-    EXPECT_EQ(std::bit_cast<uint64_t>(back), std::bit_cast<uint64_t>(value));
-    EXPECT_EQ(number.find_first_not_of("0123456789.-+e"), std::string::npos);
-  }
+class JsonWriterDouble : public ::testing::TestWithParam<double> {};
+
+TEST_P(JsonWriterDouble, ReadsBackExactly) {
+  const std::string text = serializeJSON(Segment("", GetParam(), GetParam()));
+  const auto start = text.find(":") + 1;
+  const std::string number = text.substr(start, text.find(',') - start);
+  const double back = std::strtod(number.c_str(), nullptr);
+  EXPECT_EQ(std::bit_cast<uint64_t>(back), std::bit_cast<uint64_t>(GetParam())) << number;
+  EXPECT_THAT(number, ContainsRegex("^[-+.e0-9]+$"));
 }
+
+INSTANTIATE_TEST_SUITE_P(, JsonWriterDouble,
+                         ::testing::Values(0.1, 1.0 / 3.0, 1250.5, 0.00005, 1e300, 5e-324, -0.0,
+                                           1e21, 123456789012345678.0, 2.75, -1.5e-7,
+                                           std::numeric_limits<double>::max(), 0.30000000000000004),
+                         [](const auto& info) {
+                           return std::to_string(info.index) + "_" +
+                                  testing::caseName(::testing::PrintToString(info.param));
+                         });
 
 TEST(JsonWriter, NonFiniteNumbersThrow) {
   for (const double bad : {std::nan(""), std::numeric_limits<double>::infinity(),
@@ -63,31 +72,35 @@ TEST(JsonWriter, NonFiniteNumbersThrow) {
   }
 }
 
-TEST(JsonWriter, EscapesStrings) {
-  struct Case {
-    std::string text;
-    std::string json;
-  };
-  const std::vector<Case> cases = {
-      {"say \"hi\"", R"("say \"hi\"")"},
-      {"back\\slash", R"("back\\slash")"},
-      {"/tmp/a b.wav", R"("\/tmp\/a b.wav")"},
-      {"tab\there", R"("tab\there")"},
-      {"line\nfeed\r", R"("line\nfeed\r")"},
-      {std::string("nul\0end", 7), R"("nul\u0000end")"},
-      {"\x1f\x01\x7f", "\"\\u001f\\u0001\x7f\""},
-      {"café ☕ 𝄞", "\"café ☕ 𝄞\""},
-      // Bytes that are not UTF-8 become U+FFFD, one per byte; what is valid stays.
-      {"a\xff" "b", "\"a\xEF\xBF\xBD" "b\""},
-      {"\xc3", "\"\xEF\xBF\xBD\""},
-      {"\xc0\xaf", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},           // overlong "/"
-      {"\xed\xa0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // surrogate
-      {"\xf4\x90\x80\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(serializeJSON(ErrorOutput(c.text)), "{\"error\":" + c.json + "}") << c.text;
-  }
+struct Escape {
+  std::string text;
+  std::string json;
+};
+
+class JsonWriterEscape : public ::testing::TestWithParam<Escape> {};
+
+TEST_P(JsonWriterEscape, EscapesTheString) {
+  EXPECT_EQ(serializeJSON(ErrorOutput(GetParam().text)), "{\"error\":" + GetParam().json + "}");
 }
+
+const Escape kEscapes[] = {
+    {"say \"hi\"", R"("say \"hi\"")"},
+    {"back\\slash", R"("back\\slash")"},
+    {"/tmp/a b.wav", R"("\/tmp\/a b.wav")"},
+    {"tab\there", R"("tab\there")"},
+    {"line\nfeed\r", R"("line\nfeed\r")"},
+    {std::string("nul\0end", 7), R"("nul\u0000end")"},
+    {"\x1f\x01\x7f", "\"\\u001f\\u0001\x7f\""},
+    {"café ☕ 𝄞", "\"café ☕ 𝄞\""},
+    // Bytes that are not UTF-8 become U+FFFD, one per byte; what is valid stays.
+    {"a\xff" "b", "\"a\xEF\xBF\xBD" "b\""},
+    {"\xc3", "\"\xEF\xBF\xBD\""},
+    {"\xc0\xaf", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},           // overlong "/"
+    {"\xed\xa0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // surrogate
+    {"\xf4\x90\x80\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},
+};
+INSTANTIATE_TEST_SUITE_P(, JsonWriterEscape, ::testing::ValuesIn(kEscapes),
+                         testing::numberedBy<&Escape::text>);
 
 TEST(JsonWriter, HelperErrorMessages) {
   using C = HelperError::Case;
@@ -136,9 +149,9 @@ TEST(JsonWriter, WritesOneLineOrNothing) {
   EXPECT_EQ(good.finish(), "{\"language\":\"en_US\",\"prepared\":true}\n");
 
   StandardOutputCapture bad;
-  EXPECT_THROW(writeJSON(TranscriptionOutput("en_US", "x", {Segment("x", std::nan(""), 1)}, 1,
-                                             false)),
-               JSONSerializationError);
+  EXPECT_THROW(
+      writeJSON(TranscriptionOutput("en_US", "x", {Segment("x", std::nan(""), 1)}, 1, false)),
+      JSONSerializationError);
   EXPECT_EQ(bad.finish(), "");
 }
 

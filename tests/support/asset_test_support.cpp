@@ -1,20 +1,7 @@
 #include "tests/support/asset_test_support.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace ondevice::testing::assets {
 namespace {
@@ -25,31 +12,12 @@ std::string scriptPath(const std::string& script) {
   return sourceDirectory() + "/tests/support/" + script;
 }
 
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> result;
-  for (auto& s : strings) result.push_back(s.data());
-  result.push_back(nullptr);
-  return result;
-}
-
-std::vector<std::string> environmentWith(const std::map<std::string, std::string>& added) {
-  std::map<std::string, std::string> merged;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text(*entry);
-    const auto equals = text.find('=');
-    if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
-  }
-  for (const auto& [name, value] : added) merged[name] = value;
-  std::vector<std::string> result;
-  for (const auto& [name, value] : merged) result.push_back(name + "=" + value);
-  return result;
-}
-
-std::string readAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+void runSupportScript(const std::string& script, const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{ONDEVICE_STT_TEST_PYTHON, scriptPath(script)};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  ProcessOptions options;
+  options.timeout = std::chrono::minutes(2);
+  runTool(argv, options);
 }
 
 std::string quoted(const std::string& text) {
@@ -63,59 +31,25 @@ std::string quoted(const std::string& text) {
 
 }  // namespace
 
-ScratchDirectory::ScratchDirectory() {
-  std::string pattern = (fs::temp_directory_path() / "ondevice-stt-assets-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
-  }
-  path_ = pattern;
-}
-
-ScratchDirectory::~ScratchDirectory() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
-AssetServer::AssetServer(fs::path root, bool untrustedTls) {
-  logFile_ = root.string() + ".requests.log";
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-  std::vector<std::string> args{
-      ONDEVICE_STT_TEST_PYTHON, scriptPath("asset_server.py"), "--root", root.string(), "--log",
-      logFile_.string()};
+AssetServer::AssetServer(fs::path root, bool untrustedTls)
+    : logFile_(root.string() + ".requests.log"), scheme_(untrustedTls ? "https" : "http") {
+  std::vector<std::string> argv{ONDEVICE_STT_TEST_PYTHON, scriptPath("asset_server.py"), "--root",
+                                root.string(), "--log", logFile_.string()};
   if (untrustedTls) {
-    args.push_back("--tls");
-    args.push_back(scriptPath("asset_server_untrusted.pem"));
-    scheme_ = "https";
+    argv.push_back("--tls");
+    argv.push_back(scriptPath("asset_server_untrusted.pem"));
   }
-  auto argv = pointers(args);
-  const int spawned = posix_spawnp(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeFds[1]);
-  if (spawned != 0) {
-    close(pipeFds[0]);
-    throw std::runtime_error(std::string("cannot start the asset server: ") +
-                             std::strerror(spawned));
-  }
-  std::string line;
-  char c = 0;
-  while (read(pipeFds[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-  close(pipeFds[0]);
+  ProcessOptions options;
+  options.error = Stream::inherited();
+  options.timeout = std::chrono::hours(1);  // it runs until it is destroyed
+  process_.emplace(argv, options);
+  const std::string line = process_->firstOutputLine();  // the port, once listening
   port_ = line.empty() ? 0 : std::stoi(line);
   if (port_ == 0) throw std::runtime_error("the asset server did not start");
 }
 
 AssetServer::~AssetServer() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  process_.reset();
   std::error_code ignored;
   fs::remove(logFile_, ignored);
 }
@@ -126,7 +60,7 @@ std::string AssetServer::url(const std::string& fault, const std::string& file) 
 
 std::vector<LoggedRequest> AssetServer::requests() const {
   std::vector<LoggedRequest> result;
-  std::istringstream lines(readAll(logFile_));
+  std::istringstream lines(readText(logFile_));
   std::string line;
   while (std::getline(lines, line)) {
     const auto tab = line.find('\t');
@@ -134,17 +68,6 @@ std::vector<LoggedRequest> AssetServer::requests() const {
     result.push_back({line.substr(0, tab), line.substr(tab + 1)});
   }
   return result;
-}
-
-void runSupportScript(const std::string& script, const std::vector<std::string>& arguments) {
-  std::vector<std::string> argv{ONDEVICE_STT_TEST_PYTHON, scriptPath(script)};
-  argv.insert(argv.end(), arguments.begin(), arguments.end());
-  ProcessOptions options;
-  options.timeout = std::chrono::minutes(2);
-  const auto result = runProcess(argv, options);
-  if (result.exitStatus != 0) {
-    throw std::runtime_error(script + " failed: " + result.err);
-  }
 }
 
 void makeModelArchive(const fs::path& source, const fs::path& out, const std::string& format,
@@ -170,19 +93,9 @@ void makeHostileArchive(const std::string& kind, const fs::path& out, const std:
 }
 
 std::string sha256Hex(const fs::path& file) {
-  const auto result = runProcess({"sha256sum", "--", file.string()});
-  if (result.exitStatus != 0 || result.out.size() < 64) {
-    throw std::runtime_error("sha256sum failed: " + result.err);
-  }
+  const auto result = runTool({"sha256sum", "--", file.string()});
+  if (result.out.size() < 64) throw std::runtime_error("sha256sum said: " + result.out);
   return result.out.substr(0, 64);
-}
-
-std::uintmax_t fileSize(const fs::path& file) { return fs::file_size(file); }
-
-void writeText(const fs::path& file, const std::string& text) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out) throw std::runtime_error("cannot write " + file.string());
 }
 
 std::string catalogJson(const std::vector<CatalogLine>& entries) {
@@ -200,71 +113,6 @@ std::string catalogJson(const std::vector<CatalogLine>& entries) {
     json += "}";
   }
   return json + "}}";
-}
-
-TemporaryMount::TemporaryMount(const fs::path& at, const std::string& options) : at_(at) {
-  fs::create_directories(at);
-  mounted_ = ::mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) == 0;
-}
-
-TemporaryMount::~TemporaryMount() {
-  if (mounted_) ::umount2(at_.c_str(), MNT_DETACH);
-}
-
-BackgroundBinary::BackgroundBinary(const std::vector<std::string>& arguments,
-                                   const std::map<std::string, std::string>& environment,
-                                   const fs::path& outputDirectory) {
-  static int counter = 0;
-  const std::string stem = "binary-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
-  out_ = outputDirectory / (stem + ".out");
-  err_ = outputDirectory / (stem + ".err");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<std::string> args{binaryPath()};
-  args.insert(args.end(), arguments.begin(), arguments.end());
-  auto env = environmentWith(environment);
-  auto argv = pointers(args);
-  auto envp = pointers(env);
-  const int spawned =
-      posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    pid_ = -1;
-    throw std::runtime_error(std::string("cannot start the binary: ") + std::strerror(spawned));
-  }
-}
-
-BackgroundBinary::~BackgroundBinary() {
-  if (!result_ && pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    wait();
-  }
-}
-
-void BackgroundBinary::kill(int signal) {
-  if (!result_ && pid_ > 0) ::kill(pid_, signal);
-}
-
-ProcessResult BackgroundBinary::wait(std::chrono::milliseconds timeout) {
-  if (result_) return *result_;
-  ProcessResult result;
-  int status = 0;
-  const bool ended = waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeout);
-  if (!ended) {
-    result.timedOut = true;
-    ::kill(pid_, SIGKILL);
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
-  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.out = readAll(out_);
-  result.err = readAll(err_);
-  result_ = result;
-  return result;
 }
 
 }  // namespace ondevice::testing::assets

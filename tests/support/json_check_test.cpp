@@ -5,42 +5,48 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/case_name.h"
+
 namespace ondevice::testing {
 namespace {
 
-TEST(JsonCheck, RecordLines) {
-  struct Case {
-    std::string stream;
-    bool accepted;
-  };
-  const std::vector<Case> cases = {
-      {"{\"error\":\"a \\\"b\\\" \\/ \\u00e9 \\ud834\\udd1e\"}\n", true},
-      {"{\"a\":[1,-0,2.5e-3,{\"b\":null}],\"c\":true}\n", true},
-      {"{}\n", true},
-      {"", false},
-      {"{\"a\":1}", false},                   // no line feed
-      {"{\"a\":1}\n\n", false},               // two lines
-      {"{\"a\":1}\n{\"a\":1}\n", false},      // two records
-      {"{\"a\": 1}\n", false},                // not compact
-      {"{\"b\":1,\"a\":2}\n", false},         // keys out of order
-      {"{\"a\":1,\"a\":2}\n", false},         // repeated key
-      {"[1]\n", false},                       // not an object
-      {"{\"a\":\"\x01\"}\n", false},          // raw control character
-      {"{\"a\":\"\xFF\"}\n", false},          // not UTF-8
-      {"{\"a\":\"\xED\xA0\x80\"}\n", false},  // an encoded surrogate
-      {"{\"a\":\"\\ud834\"}\n", false},       // a lone surrogate escape
-      {"{\"a\":\"\\x41\"}\n", false},         // unknown escape
-      {"{\"a\":01}\n", false},                // leading zero
-      {"{\"a\":1.}\n", false},
-      {"{\"a\":NaN}\n", false},
-      {"{\"a\":tru}\n", false},
-      {"{\"a\":1,}\n", false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.stream);
-    EXPECT_EQ(checkRecordLine(c.stream).empty(), c.accepted) << checkRecordLine(c.stream);
-  }
+struct RecordLine {
+  std::string stream;
+  bool accepted;
+};
+
+class JsonCheckRecordLine : public ::testing::TestWithParam<RecordLine> {};
+
+TEST_P(JsonCheckRecordLine, AcceptsOnlyOneRecordLine) {
+  EXPECT_EQ(checkRecordLine(GetParam().stream).empty(), GetParam().accepted)
+      << checkRecordLine(GetParam().stream);
 }
+
+const RecordLine kRecordLines[] = {
+    {"{\"error\":\"a \\\"b\\\" \\/ \\u00e9 \\ud834\\udd1e\"}\n", true},
+    {"{\"a\":[1,-0,2.5e-3,{\"b\":null}],\"c\":true}\n", true},
+    {"{}\n", true},
+    {"", false},
+    {"{\"a\":1}", false},                   // no line feed
+    {"{\"a\":1}\n\n", false},               // two lines
+    {"{\"a\":1}\n{\"a\":1}\n", false},      // two records
+    {"{\"a\": 1}\n", false},                // not compact
+    {"{\"b\":1,\"a\":2}\n", false},         // keys out of order
+    {"{\"a\":1,\"a\":2}\n", false},         // repeated key
+    {"[1]\n", false},                       // not an object
+    {"{\"a\":\"\x01\"}\n", false},          // raw control character
+    {"{\"a\":\"\xFF\"}\n", false},          // not UTF-8
+    {"{\"a\":\"\xED\xA0\x80\"}\n", false},  // an encoded surrogate
+    {"{\"a\":\"\\ud834\"}\n", false},       // a lone surrogate escape
+    {"{\"a\":\"\\x41\"}\n", false},         // unknown escape
+    {"{\"a\":01}\n", false},                // leading zero
+    {"{\"a\":1.}\n", false},
+    {"{\"a\":NaN}\n", false},
+    {"{\"a\":tru}\n", false},
+    {"{\"a\":1,}\n", false},
+};
+INSTANTIATE_TEST_SUITE_P(, JsonCheckRecordLine, ::testing::ValuesIn(kRecordLines),
+                         numberedBy<&RecordLine::stream>);
 
 TEST(JsonCheck, DecodesWhatItReads) {
   const auto parsed = parseJson(R"({"t":"\u00e9\ud834\udd1e\n","n":-1.5e2,"l":[true,null]})");

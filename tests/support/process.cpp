@@ -3,10 +3,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -16,10 +17,21 @@ extern char** environ;
 namespace ondevice::testing {
 namespace {
 
+constexpr int kInherit = -2;  // a child descriptor left as the test's own
+
+std::runtime_error systemError(const std::string& what, int error = errno) {
+  return std::runtime_error(what + ": " + std::strerror(error));
+}
+
+void closeFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
 std::vector<std::string> childEnvironment(const ProcessOptions& options) {
   std::map<std::string, std::string> merged;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string text(*entry);
+    const std::string text(*entry);
     const auto equals = text.find('=');
     if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
   }
@@ -37,84 +49,229 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return result;
 }
 
+// The descriptor the child gets as standard stream `number` (-1: closed), and for a captured
+// stream the read end the parent keeps in `parentEnd`.
+int openStream(const Stream& stream, int number, int& parentEnd) {
+  const bool input = number == 0;
+  int fds[2];
+  switch (stream.kind) {
+    case Stream::Kind::captured:
+    case Stream::Kind::readerGone:
+      if (input) throw std::logic_error("standard input cannot be captured");
+      if (::pipe2(fds, O_CLOEXEC) != 0) throw systemError("pipe");
+      if (stream.kind == Stream::Kind::captured) {
+        parentEnd = fds[0];
+      } else {
+        ::close(fds[0]);
+      }
+      return fds[1];
+    case Stream::Kind::nullDevice:
+    case Stream::Kind::file: {
+      const auto path = stream.kind == Stream::Kind::file ? stream.path : "/dev/null";
+      const int flags =
+          input ? O_RDONLY : O_WRONLY | O_CREAT | (stream.append ? O_APPEND : O_TRUNC);
+      const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+      if (fd < 0) throw systemError("open " + path.string());
+      return fd;
+    }
+    case Stream::Kind::inherited:
+      return kInherit;
+    case Stream::Kind::closed:
+    case Stream::Kind::sameAsOutput:  // set up by the child, from its standard output
+      return -1;
+  }
+  return -1;
+}
+
+int millisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(left.count(), 0));
+}
+
 }  // namespace
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
-  int outPipe[2];
-  int errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-    throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-  if (options.workingDirectory) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
-  }
+void PrintTo(const ProcessResult& result, std::ostream* os) {
+  const auto start = [](const std::string& text) {
+    return text.size() > 400 ? text.substr(0, 400) + "...(" + std::to_string(text.size()) + ")"
+                             : text;
+  };
+  *os << "{status " << result.exitStatus << ", signal " << result.signal
+      << (result.timedOut ? ", timed out" : "") << ", out \"" << start(result.out) << "\", err \""
+      << start(result.err) << "\"}";
+}
+
+Process::Process(const std::vector<std::string>& argv, const ProcessOptions& options)
+    : deadline_(std::chrono::steady_clock::now() + options.timeout) {
   std::vector<std::string> args = argv;
   std::vector<std::string> env = childEnvironment(options);
   auto argPointers = pointers(args);
   auto envPointers = pointers(env);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, args.at(0).c_str(), &actions, nullptr,
-                                   argPointers.data(), envPointers.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  if (spawned != 0) {
-    close(outPipe[0]);
-    close(errPipe[0]);
-    throw std::runtime_error("spawn " + args.at(0) + ": " + std::strerror(spawned));
-  }
+  std::vector<std::pair<int, rlimit>> limits;
+  for (const auto& [resource, value] : options.limits) limits.push_back({resource, {value, value}});
+  int streams[3] = {-1, -1, -1};  // the child's ends
+  int report[2] = {-1, -1};       // where the child writes the errno of a failure to start
 
-  ProcessResult result;
-  const auto deadline = std::chrono::steady_clock::now() + options.timeout;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open = 2;
-  while (open > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      result.timedOut = true;
-      kill(pid, SIGKILL);
-      break;
+  // In the forked child: only async-signal-safe calls from here to exec. (execvpe searches PATH
+  // without allocating, as glibc's own posix_spawnp does in its child.)
+  const auto becomeChild = [&] {
+    // Out of the way of 0, 1 and 2 first, so that no dup2 below overwrites a source.
+    for (int& fd : streams) {
+      if (fd >= 0) fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
     }
-    const int ready = poll(fds, 2, static_cast<int>(left.count()));
-    if (ready < 0 && errno == EINTR) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buffer[65536];
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<size_t>(n));
-      } else if (n == 0 || errno != EINTR) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
+    for (int number = 0; number < 3; ++number) {
+      if (streams[number] >= 0) ::dup2(streams[number], number);
+      if (streams[number] == -1) ::close(number);
+    }
+    if (options.error.kind == Stream::Kind::sameAsOutput && ::dup2(1, 2) < 0) ::close(2);
+    int failure = 0;
+    if (options.workingDirectory && ::chdir(options.workingDirectory->c_str()) != 0)
+      failure = errno;
+    for (const auto& [resource, limit] : limits) {
+      if (failure == 0 && ::setrlimit(resource, &limit) != 0) failure = errno;
+    }
+    // A host starts the tool with default dispositions: nothing ignored but what was asked.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number) ::sigaction(number, &action, nullptr);
+    action.sa_handler = SIG_IGN;
+    for (const int number : options.ignoredSignals) ::sigaction(number, &action, nullptr);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (failure == 0) {
+      ::execvpe(argPointers[0], argPointers.data(), envPointers.data());
+      failure = errno;
+    }
+    [[maybe_unused]] const ssize_t written = ::write(report[1], &failure, sizeof failure);
+    ::_exit(127);
+  };
+  const auto closeChildEnds = [&] {
+    for (int& fd : streams) {
+      if (fd >= 0) closeFd(fd);
+    }
+    closeFd(report[1]);
+  };
+  try {
+    int noParentEnd = -1;  // standard input is never captured
+    streams[0] = openStream(options.input, 0, noParentEnd);
+    streams[1] = openStream(options.output, 1, outFd_);
+    streams[2] = openStream(options.error, 2, errFd_);
+    if (::pipe2(report, O_CLOEXEC) != 0) throw systemError("pipe");
+    pid_ = ::fork();
+    if (pid_ == 0) becomeChild();
+    if (pid_ < 0) throw systemError("fork");
+  } catch (...) {
+    closeChildEnds();
+    closeFd(report[0]);
+    closeFd(outFd_);
+    closeFd(errFd_);
+    throw;
+  }
+  closeChildEnds();  // the report's write end too, so that its read ends at the exec
+  int startError = 0;
+  while (::read(report[0], &startError, sizeof startError) < 0 && errno == EINTR) {
+  }
+  closeFd(report[0]);
+  pidFd_ = startError != 0 ? -1 : static_cast<int>(::syscall(SYS_pidfd_open, pid_, 0));
+  if (pidFd_ < 0) {
+    const int error = startError != 0 ? startError : errno;
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    closeFd(outFd_);
+    closeFd(errFd_);
+    throw systemError("cannot start " + args.at(0), error);
+  }
+}
+
+Process::~Process() {
+  if (!exited_) {
+    ::kill(pid_, SIGKILL);
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
-  for (auto& fd : fds) {
-    if (fd.fd >= 0) close(fd.fd);
+  closeFd(outFd_);
+  closeFd(errFd_);
+  closeFd(pidFd_);
+}
+
+void Process::signal(int signal) {
+  if (!exited_) ::kill(pid_, signal);
+}
+
+bool Process::collect(int timeoutMilliseconds) {
+  pollfd fds[3] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}, {exited_ ? -1 : pidFd_, POLLIN, 0}};
+  if (::poll(fds, 3, timeoutMilliseconds) < 0 && errno != EINTR) throw systemError("poll");
+  int* streams[2] = {&outFd_, &errFd_};
+  std::string* sinks[2] = {&result_.out, &result_.err};
+  for (int i = 0; i < 2; ++i) {
+    if (*streams[i] < 0 || fds[i].revents == 0) continue;
+    char buffer[65536];
+    const ssize_t n = ::read(*streams[i], buffer, sizeof buffer);
+    if (n > 0) sinks[i]->append(buffer, static_cast<size_t>(n));
+    if (n == 0 || (n < 0 && errno != EINTR)) closeFd(*streams[i]);
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  if (fds[2].revents != 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+    exited_ = true;
+    if (WIFEXITED(status)) result_.exitStatus = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
   }
-  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return outFd_ >= 0 || errFd_ >= 0 || !exited_;
+}
+
+std::string Process::firstOutputLine() {
+  for (int left; result_.out.find('\n') == std::string::npos;) {
+    if (outFd_ < 0 || (left = millisecondsUntil(deadline_)) == 0) return "";
+    collect(left);
+  }
+  return result_.out.substr(0, result_.out.find('\n'));
+}
+
+const ProcessResult& Process::wait() {
+  if (waited_) return result_;
+  for (int left; (left = millisecondsUntil(deadline_)) > 0 && collect(left);) {
+  }
+  // Out of time, or ended while something it started holds its streams open.
+  result_.timedOut = !exited_ || outFd_ >= 0 || errFd_ >= 0;
+  if (!exited_) {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    exited_ = true;
+    if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
+  }
+  closeFd(outFd_);
+  closeFd(errFd_);
+  waited_ = true;
+  return result_;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
+  return Process(argv, options).wait();
+}
+
+ProcessResult runTool(const std::vector<std::string>& argv, const ProcessOptions& options) {
+  ProcessResult result = runProcess(argv, options);
+  if (result.exitStatus != 0) {
+    throw std::runtime_error(argv.at(0) + " failed (status " + std::to_string(result.exitStatus) +
+                             "): " + result.err);
+  }
   return result;
 }
 
 std::string binaryPath() { return ONDEVICE_STT_BINARY; }
 std::string sourceDirectory() { return ONDEVICE_STT_SOURCE_DIR; }
 
-ProcessResult runBinary(const std::vector<std::string>& arguments, const ProcessOptions& options) {
+std::vector<std::string> binaryCommand(const std::vector<std::string>& arguments) {
   std::vector<std::string> argv{binaryPath()};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return runProcess(argv, options);
+  return argv;
+}
+
+ProcessResult runBinary(const std::vector<std::string>& arguments, const ProcessOptions& options) {
+  return runProcess(binaryCommand(arguments), options);
 }
 
 }  // namespace ondevice::testing

@@ -23,22 +23,24 @@ struct ScriptedFailure {
   Kind kind = Kind::platformError;
 };
 
+// Every member has its default here, so that a test names only what it changes:
+//   platform.script = {.status = AssetStatus::supported, .fileExists = false};
 struct Script {
   bool available = true;
   // Language string -> identifier of the supported locale; a string not listed has none.
   std::map<std::string, std::string> supported{{"en_US", "en_US"}, {"en-US", "en_US"}};
   platform::AssetStatus status = platform::AssetStatus::installed;
   bool answersWithRequest = true;
-  std::optional<ScriptedFailure> requestFailure;
-  std::optional<ScriptedFailure> downloadFailure;
+  std::optional<ScriptedFailure> requestFailure = {};
+  std::optional<ScriptedFailure> downloadFailure = {};
   bool fileExists = true;
-  std::optional<ScriptedFailure> openFailure;
+  std::optional<ScriptedFailure> openFailure = {};
 
-  std::vector<platform::TranscriptionResult> results;  // delivered during the analysis
+  std::vector<platform::TranscriptionResult> results = {};  // delivered during the analysis
   std::optional<platform::MediaTime> lastSampleTime = platform::MediaTime{16000, 16000};
-  std::optional<ScriptedFailure> analysisFailure;      // after delivering the results
-  std::optional<ScriptedFailure> finalizeFailure;
-  std::optional<ScriptedFailure> sequenceFailure;      // the results sequence fails at its end
+  std::optional<ScriptedFailure> analysisFailure = {};      // after delivering the results
+  std::optional<ScriptedFailure> finalizeFailure = {};
+  std::optional<ScriptedFailure> sequenceFailure = {};      // the results sequence fails at its end
   // During the analysis, wait until the consumer has taken what was delivered, and record
   // "consumed during analysis" when it did.
   bool awaitConsumerDuringAnalysis = false;

@@ -1,12 +1,11 @@
 #include "tests/support/speech_test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <stdexcept>
 
 #include "tests/support/json_check.h"
 #include "tests/support/process.h"
@@ -93,41 +92,49 @@ std::optional<Transcription> readTranscription(const std::string& out) {
   }
 }
 
-void makeAudio(const std::vector<std::string>& argv) {
-  const ProcessResult r = runProcess(argv);
-  ASSERT_EQ(r.exitStatus, 0) << argv.front() << ": " << r.err;
+void ffmpeg(const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-y"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  runTool(argv);
+}
+
+void sox(const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{"sox"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  runTool(argv);
 }
 
 void joinClips(const std::vector<Clip>& clips, double pause, const std::filesystem::path& out) {
   const std::string silence = out.string() + ".pause.wav";
-  makeAudio({"sox", "-D", "-n", "-r", "16000", "-c", "1", "-b", "16", silence, "trim", "0",
-             std::to_string(pause)});
-  std::vector<std::string> argv{"sox", "-D"};
+  sox({"-D", "-n", "-r", "16000", "-c", "1", "-b", "16", silence, "trim", "0",
+       std::to_string(pause)});
+  std::vector<std::string> arguments{"-D"};
   for (size_t i = 0; i < clips.size(); ++i) {
-    if (i > 0) argv.push_back(silence);
-    argv.push_back(clips[i].path);
+    if (i > 0) arguments.push_back(silence);
+    arguments.push_back(clips[i].path);
   }
-  argv.push_back(out.string());
-  makeAudio(argv);
+  arguments.push_back(out.string());
+  sox(arguments);
   std::filesystem::remove(silence);
 }
 
 double soxDuration(const std::filesystem::path& file) {
-  const ProcessResult r = runProcess({"soxi", "-D", file.string()});
-  EXPECT_EQ(r.exitStatus, 0) << r.err;
-  return std::strtod(r.out.c_str(), nullptr);
+  return std::strtod(runTool({"soxi", "-D", file.string()}).out.c_str(), nullptr);
+}
+
+int64_t soxSamples(const std::filesystem::path& file) {
+  return std::stoll(runTool({"soxi", "-s", file.string()}).out);
 }
 
 namespace {
 
 // The RMS amplitude sox's `stat` reports (1 is full scale).
 double rmsAmplitude(const std::filesystem::path& file) {
-  const ProcessResult r = runProcess({"sox", file.string(), "-n", "stat"});
-  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  const std::string report = runTool({"sox", file.string(), "-n", "stat"}).err;
   const std::string label = "RMS     amplitude:";
-  const size_t at = r.err.find(label);
-  EXPECT_NE(at, std::string::npos) << r.err;
-  return at == std::string::npos ? 0 : std::strtod(r.err.c_str() + at + label.size(), nullptr);
+  const size_t at = report.find(label);
+  if (at == std::string::npos) throw std::runtime_error("sox stat said: " + report);
+  return std::strtod(report.c_str() + at + label.size(), nullptr);
 }
 
 }  // namespace
@@ -136,10 +143,10 @@ void addNoise(const std::filesystem::path& speech, const std::string& noise, dou
               const std::filesystem::path& out) {
   const std::string noiseFile = out.string() + ".noise.wav";
   // As long as the speech; -R: the same noise every run.
-  makeAudio({"sox", "-R", speech.string(), noiseFile, "synth", noise});
+  sox({"-R", speech.string(), noiseFile, "synth", noise});
   const double gain = rmsAmplitude(speech) / rmsAmplitude(noiseFile) * std::pow(10, -snrDb / 20);
-  makeAudio({"sox", "-R", "-m", "-v", "1", speech.string(), "-v", std::to_string(gain), noiseFile,
-             out.string()});
+  sox({"-R", "-m", "-v", "1", speech.string(), "-v", std::to_string(gain), noiseFile,
+       out.string()});
   std::filesystem::remove(noiseFile);
 }
 

@@ -4,9 +4,11 @@
 // transcription record read back from the binary's standard output.
 //
 //   auto clips = librivoxClips();
+//   sox({"-R", clips[0].path, "-r", "8000", "narrowband.wav"});
 //   auto record = readTranscription(runBinary({"transcribe", "--file", clips[0].path}).out);
 //   size_t errors = wordErrors(clips[0].reference, record->result);
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -48,12 +50,15 @@ struct Transcription {
 // The record of a successful transcribe run; none when `out` is not one.
 std::optional<Transcription> readTranscription(const std::string& out);
 
-// Runs a tool (ffmpeg, sox) and fails the current test when it fails.
-void makeAudio(const std::vector<std::string>& argv);
+// ffmpeg -nostdin -v error -y `arguments`, and sox `arguments`; both throw std::runtime_error
+// with the tool's own words when it fails.
+void ffmpeg(const std::vector<std::string>& arguments);
+void sox(const std::vector<std::string>& arguments);
 // `clips` joined with `pause` seconds of silence between them, into `out` (16 kHz mono WAV).
 void joinClips(const std::vector<Clip>& clips, double pause, const std::filesystem::path& out);
-// Samples over rate, as soxi reads the file's header.
+// Samples over rate, and the samples per channel, as soxi reads the file's header.
 double soxDuration(const std::filesystem::path& file);
+int64_t soxSamples(const std::filesystem::path& file);
 // `speech` with sox's `noise` ("whitenoise", "pinknoise", the same every run) mixed in, `snrDb`
 // under the speech's RMS level, into `out`.
 void addNoise(const std::filesystem::path& speech, const std::string& noise, double snrDb,

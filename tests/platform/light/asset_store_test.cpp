@@ -3,9 +3,9 @@
 #include "engine/platform/light/asset_store.h"
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -13,67 +13,54 @@
 
 #include "engine/platform/light/settings.h"
 #include "engine/platform/platform_error.h"
-#include "tests/support/asset_test_support.h"
+#include "tests/support/case_name.h"
+#include "tests/support/environment_scope.h"
+#include "tests/support/files.h"
 
 namespace ondevice::platform {
 namespace {
 
-namespace assets = ondevice::testing::assets;
 namespace fs = std::filesystem;
+using ondevice::testing::caseName;
+using ondevice::testing::EnvironmentScope;
+using ondevice::testing::writeText;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
-// Sets environment variables for one test and puts the old values back.
-class EnvironmentScope {
- public:
-  void set(const char* name, const char* value) {
-    remember(name);
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~EnvironmentScope() {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
-
- private:
-  void remember(const char* name) {
-    if (saved_.count(name) != 0) return;
-    const char* old = getenv(name);
-    saved_[name] = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
-  }
-  std::map<std::string, std::optional<std::string>> saved_;
+struct Location {
+  const char* assets;  // nullptr: unset
+  const char* xdg;
+  const char* home;
+  const char* expected;
 };
 
-TEST(AssetStoreLocationTest, FollowsTheEnvironmentInOrder) {
-  const struct {
-    const char* assets;
-    const char* xdg;
-    const char* home;
-    const char* expected;
-  } cases[] = {
-      {"/srv/assets", "/data", "/home/u", "/srv/assets"},
-      {"", "/data", "/home/u", "/data/ondevice-stt/assets"},
-      {nullptr, "/data", "/home/u", "/data/ondevice-stt/assets"},
-      {nullptr, "relative/data", "/home/u", "/home/u/.local/share/ondevice-stt/assets"},
-      {nullptr, "", "/home/u", "/home/u/.local/share/ondevice-stt/assets"},
-      {nullptr, nullptr, "/home/u", "/home/u/.local/share/ondevice-stt/assets"},
-  };
-  for (const auto& c : cases) {
-    EnvironmentScope environment;
-    environment.set("ONDEVICE_STT_ASSETS", c.assets);
-    environment.set("XDG_DATA_HOME", c.xdg);
-    environment.set("HOME", c.home);
-    EXPECT_EQ(PlatformSettings::fromEnvironment().storeRoot(), fs::path(c.expected))
-        << (c.assets ? c.assets : "-") << " " << (c.xdg ? c.xdg : "-");
-  }
+class AssetStoreLocation : public ::testing::TestWithParam<Location> {};
+
+TEST_P(AssetStoreLocation, FollowsTheEnvironmentInOrder) {
+  EnvironmentScope environment;
+  environment.set("ONDEVICE_STT_ASSETS", GetParam().assets);
+  environment.set("XDG_DATA_HOME", GetParam().xdg);
+  environment.set("HOME", GetParam().home);
+  EXPECT_EQ(PlatformSettings::fromEnvironment().storeRoot(), fs::path(GetParam().expected));
 }
+
+const Location kLocations[] = {
+    {"/srv/assets", "/data", "/home/u", "/srv/assets"},
+    {"", "/data", "/home/u", "/data/ondevice-stt/assets"},
+    {nullptr, "/data", "/home/u", "/data/ondevice-stt/assets"},
+    {nullptr, "relative/data", "/home/u", "/home/u/.local/share/ondevice-stt/assets"},
+    {nullptr, "", "/home/u", "/home/u/.local/share/ondevice-stt/assets"},
+    {nullptr, nullptr, "/home/u", "/home/u/.local/share/ondevice-stt/assets"},
+};
+INSTANTIATE_TEST_SUITE_P(, AssetStoreLocation, ::testing::ValuesIn(kLocations),
+                         [](const auto& info) {
+                           const auto shown = [](const char* value) {
+                             return value == nullptr ? "unset" : *value == 0 ? "empty" : value;
+                           };
+                           return std::to_string(info.index) + "_" +
+                                  caseName(std::string(shown(info.param.assets)) + " " +
+                                           shown(info.param.xdg));
+                         });
 
 TEST(AssetStoreLocationTest, RelativeStoreIsMadeAbsoluteAndNoVariableMeansTheAccountsHome) {
   EnvironmentScope environment;
@@ -100,8 +87,8 @@ class AssetStoreTest : public ::testing::Test {
 
   static void makeModel(const fs::path& directory) {
     fs::create_directories(directory / "en-us");
-    assets::writeText(directory / "en-us.lm.bin", "lm");
-    assets::writeText(directory / "cmudict-en-us.dict", "dict");
+    writeText(directory / "en-us.lm.bin", "lm");
+    writeText(directory / "cmudict-en-us.dict", "dict");
   }
 
   CatalogEntry entry(bool withSystem, bool withArchive) const {
@@ -118,10 +105,10 @@ class AssetStoreTest : public ::testing::Test {
   // The model installed into the store as the installer leaves it.
   void installIntoStore(bool marker) const {
     makeModel(root_ / "en_US");
-    if (marker) assets::writeText(root_ / "en_US" / ".installed", "x\n");
+    if (marker) writeText(root_ / "en_US" / ".installed", "x\n");
   }
 
-  assets::ScratchDirectory scratch_;
+  ondevice::testing::ScratchDirectory scratch_;
   fs::path root_;
   fs::path systemModel_;
 };
@@ -147,7 +134,7 @@ TEST_F(AssetStoreTest, TheStoreCountsOnlyWithItsMarkerAndAllParts) {
   EXPECT_EQ(store.status(entry(false, true)), AssetStatus::supported);
   EXPECT_FALSE(store.installedModel(entry(false, true)));
 
-  assets::writeText(root_ / "en_US" / ".installed", "x\n");
+  writeText(root_ / "en_US" / ".installed", "x\n");
   EXPECT_EQ(store.status(entry(false, true)), AssetStatus::installed);
   EXPECT_EQ(store.status(entry(false, false)), AssetStatus::installed);
 
@@ -192,12 +179,8 @@ TEST_F(AssetStoreTest, RequestOnlyWhenSomethingIsToInstall) {
   const AssetStore store(root_);
   EXPECT_EQ(store.installationRequest(entry(true, true)), nullptr);
   EXPECT_NE(store.installationRequest(entry(false, true)), nullptr);
-  try {
-    store.installationRequest(entry(false, false));
-    ADD_FAILURE() << "request for an entry without an archive";
-  } catch (const PlatformError& error) {
-    EXPECT_STREQ(error.what(), "Assets not supported for locale: en_US");
-  }
+  EXPECT_THAT([&] { store.installationRequest(entry(false, false)); },
+              ThrowsMessage<PlatformError>(StrEq("Assets not supported for locale: en_US")));
   installIntoStore(true);
   EXPECT_EQ(store.installationRequest(entry(false, true)), nullptr);
 }

@@ -2,8 +2,8 @@
 
 #include "engine/platform/light/asset_catalog.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -11,11 +11,17 @@
 #include "engine/platform/light/settings.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
+#include "tests/support/case_name.h"
+#include "tests/support/environment_scope.h"
 
 namespace ondevice::platform {
 namespace {
 
 namespace assets = ondevice::testing::assets;
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 const std::string kDigest(64, 'a');
 
@@ -100,71 +106,73 @@ TEST(AssetCatalogTest, AHundredThousandLocalesKeepTheirOrder) {
   }
 }
 
-TEST(AssetCatalogTest, RefusesMalformedCatalogsNamingTheFileAndTheProblem) {
-  const struct {
-    const char* json;
-    const char* expected;
-  } cases[] = {
-      {"", "not valid JSON"},
-      {"{\"locales\": {", "not valid JSON"},
-      {"[]", "top level must be an object"},
-      {"{}", "no \"locales\" object"},
-      {"{\"locales\": []}", "\"locales\" must be an object"},
-      {"{\"locales\": {\"en_US\": 3}}", "locale \"en_US\": the entry must be an object"},
-      {"{\"locales\": {\"en_US\": {\"system\": 3}}}", "\"system\" must be a string"},
-      {"{\"locales\": {\"en_US\": {\"system\": \"relative/dir\"}}}", "absolute directory"},
-      {"{\"locales\": {\"en_US\": {\"archive\": \"http://x/a.tar.gz\"}}}", "needs its \"sha256\""},
-      {"{\"locales\": {\"en_US\": {\"archive\": 1, \"sha256\": \"\"}}}",
-       "\"archive\" must be a string"},
-      {"{\"locales\": {\"en_US\": {\"sha256\": \"abc\"}}}", "64 hexadecimal digits"},
-      {"{\"locales\": {\"en_US\": {\"size\": -1}}}", "non-negative whole number"},
-      {"{\"locales\": {\"en_US\": {\"size\": \"12\"}}}", "non-negative whole number"},
-      {"{\"locales\": {\"en_US\": {\"size\": 1.5}}}", "non-negative whole number"},
-      {"{\"locales\": {\"en_US\": {\"model\": \"en-us\"}}}", "\"model\" must be an object"},
-      {"{\"locales\": {\"en_US\": {\"model\": {\"language\": 7}}}}", "\"language\" must be a"},
-      {"{\"locales\": {\"en_US\": {\"model\": {\"dictionary\": \"../etc/passwd\"}}}}",
-       "inside the model directory"},
-      {"{\"locales\": {\"en_US\": {\"model\": {\"acoustic\": \"/abs\"}}}}",
-       "inside the model directory"},
-      {"{\"locales\": {\"en_US\": {\"installedSize\": -5}}}",
-       "\"installedSize\" must be a non-negative whole number"},
-      {"{\"locales\": {\"en_US\": {\"installedSize\": \"1 GB\"}}}",
-       "\"installedSize\" must be a non-negative whole number"},
-      {"{\"locales\": {\"../en\": {}}}", "locale \"../en\": the key is not a locale identifier"},
-      {"{\"locales\": {\"\": {}}}", "the key is not a locale identifier"},
-      {"{\"locales\": {\"english\": {}}}", "the key is not a locale identifier"},
-      {"{\"locales\": {\"en-us\": {}, \"de_DE\": {}, \"en_US\": {}}}",
-       "the keys \"en-us\" and \"en_US\" both name the locale en_US"},
-      {"{\"locales\": {\"de_DE\": {}, \"de_DE\": {}}}", "both name the locale de_DE"},
-      // A NUL would cut a path short where it reaches the system, and an error description
-      // where it reaches the host.
-      {"{\"locales\": {\"en\\u0000US\": {}}}", "locale \"en\\u0000US\": the key holds a NUL"},
-      {"{\"locales\": {\"en_US\": {\"system\": \"/opt/m\\u0000/x\"}}}",
-       "\"system\" holds a NUL character"},
-      {"{\"locales\": {\"en_US\": {\"archive\": \"http://x/a\\u0000.tar.gz\"}}}",
-       "\"archive\" holds a NUL character"},
-      {"{\"locales\": {\"en_US\": {\"sha256\": \"\\u0000\"}}}", "\"sha256\" holds a NUL"},
-      {"{\"locales\": {\"en_US\": {\"model\": {\"language\": \"lm\\u0000.bin\"}}}}",
-       "\"language\" holds a NUL character"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.json);
-    try {
-      AssetCatalog::parse(c.json, "/etc/catalog.json");
-      ADD_FAILURE() << "accepted";
-    } catch (const PlatformError& error) {
-      const std::string text = error.what();
-      EXPECT_NE(text.find("Asset catalog /etc/catalog.json is not usable"), std::string::npos)
-          << text;
-      EXPECT_NE(text.find(c.expected), std::string::npos) << text;
-    }
-  }
+struct Malformed {
+  const char* json;
+  const char* expected;
+};
+
+class MalformedCatalog : public ::testing::TestWithParam<Malformed> {};
+
+TEST_P(MalformedCatalog, IsRefusedNamingTheFileAndTheProblem) {
+  EXPECT_THAT(
+      [this] { AssetCatalog::parse(GetParam().json, "/etc/catalog.json"); },
+      ThrowsMessage<PlatformError>(AllOf(HasSubstr("Asset catalog /etc/catalog.json is not usable"),
+                                         HasSubstr(GetParam().expected))));
 }
+
+const Malformed kMalformed[] = {
+    {"", "not valid JSON"},
+    {"{\"locales\": {", "not valid JSON"},
+    {"[]", "top level must be an object"},
+    {"{}", "no \"locales\" object"},
+    {"{\"locales\": []}", "\"locales\" must be an object"},
+    {"{\"locales\": {\"en_US\": 3}}", "locale \"en_US\": the entry must be an object"},
+    {"{\"locales\": {\"en_US\": {\"system\": 3}}}", "\"system\" must be a string"},
+    {"{\"locales\": {\"en_US\": {\"system\": \"relative/dir\"}}}", "absolute directory"},
+    {"{\"locales\": {\"en_US\": {\"archive\": \"http://x/a.tar.gz\"}}}", "needs its \"sha256\""},
+    {"{\"locales\": {\"en_US\": {\"archive\": 1, \"sha256\": \"\"}}}",
+     "\"archive\" must be a string"},
+    {"{\"locales\": {\"en_US\": {\"sha256\": \"abc\"}}}", "64 hexadecimal digits"},
+    {"{\"locales\": {\"en_US\": {\"size\": -1}}}", "non-negative whole number"},
+    {"{\"locales\": {\"en_US\": {\"size\": \"12\"}}}", "non-negative whole number"},
+    {"{\"locales\": {\"en_US\": {\"size\": 1.5}}}", "non-negative whole number"},
+    {"{\"locales\": {\"en_US\": {\"model\": \"en-us\"}}}", "\"model\" must be an object"},
+    {"{\"locales\": {\"en_US\": {\"model\": {\"language\": 7}}}}", "\"language\" must be a"},
+    {"{\"locales\": {\"en_US\": {\"model\": {\"dictionary\": \"../etc/passwd\"}}}}",
+     "inside the model directory"},
+    {"{\"locales\": {\"en_US\": {\"model\": {\"acoustic\": \"/abs\"}}}}",
+     "inside the model directory"},
+    {"{\"locales\": {\"en_US\": {\"installedSize\": -5}}}",
+     "\"installedSize\" must be a non-negative whole number"},
+    {"{\"locales\": {\"en_US\": {\"installedSize\": \"1 GB\"}}}",
+     "\"installedSize\" must be a non-negative whole number"},
+    {"{\"locales\": {\"../en\": {}}}", "locale \"../en\": the key is not a locale identifier"},
+    {"{\"locales\": {\"\": {}}}", "the key is not a locale identifier"},
+    {"{\"locales\": {\"english\": {}}}", "the key is not a locale identifier"},
+    {"{\"locales\": {\"en-us\": {}, \"de_DE\": {}, \"en_US\": {}}}",
+     "the keys \"en-us\" and \"en_US\" both name the locale en_US"},
+    {"{\"locales\": {\"de_DE\": {}, \"de_DE\": {}}}", "both name the locale de_DE"},
+    // A NUL would cut a path short where it reaches the system, and an error description
+    // where it reaches the host.
+    {"{\"locales\": {\"en\\u0000US\": {}}}", "locale \"en\\u0000US\": the key holds a NUL"},
+    {"{\"locales\": {\"en_US\": {\"system\": \"/opt/m\\u0000/x\"}}}",
+     "\"system\" holds a NUL character"},
+    {"{\"locales\": {\"en_US\": {\"archive\": \"http://x/a\\u0000.tar.gz\"}}}",
+     "\"archive\" holds a NUL character"},
+    {"{\"locales\": {\"en_US\": {\"sha256\": \"\\u0000\"}}}", "\"sha256\" holds a NUL"},
+    {"{\"locales\": {\"en_US\": {\"model\": {\"language\": \"lm\\u0000.bin\"}}}}",
+     "\"language\" holds a NUL character"},
+};
+INSTANTIATE_TEST_SUITE_P(, MalformedCatalog, ::testing::ValuesIn(kMalformed),
+                         ondevice::testing::numberedBy<&Malformed::json>);
 
 class CatalogEnvironmentTest : public ::testing::Test {
  protected:
-  void TearDown() override { unsetenv("ONDEVICE_STT_CATALOG"); }
-  assets::ScratchDirectory scratch_;
+  void useCatalog(const std::string& path) {
+    environment_.set("ONDEVICE_STT_CATALOG", path.c_str());
+  }
+  ondevice::testing::EnvironmentScope environment_;
+  ondevice::testing::ScratchDirectory scratch_;
 };
 
 TEST_F(CatalogEnvironmentTest, TheNamedFileReplacesTheBuiltInCatalog) {
@@ -173,38 +181,32 @@ TEST_F(CatalogEnvironmentTest, TheNamedFileReplacesTheBuiltInCatalog) {
   line.identifier = "de_DE";
   line.archive = "http://x/de";
   line.sha256 = kDigest;
-  assets::writeText(file, assets::catalogJson({line}));
-  setenv("ONDEVICE_STT_CATALOG", file.c_str(), 1);
+  ondevice::testing::writeText(file, assets::catalogJson({line}));
+  useCatalog(file);
   const auto catalog = AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile);
   ASSERT_EQ(catalog.entries().size(), 1u);
   EXPECT_EQ(catalog.entries()[0].identifier, "de_DE");
   EXPECT_EQ(catalog.find("en_US"), nullptr);
 
-  setenv("ONDEVICE_STT_CATALOG", "", 1);  // empty counts as unset
-  EXPECT_NE(AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile).find("en_US"),
-            nullptr);
+  useCatalog("");  // empty counts as unset
+  EXPECT_NE(AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile).find("en_US"), nullptr);
 }
 
+// A valid catalog padded with blanks to exactly the cap loads; one byte more is refused.
 TEST_F(CatalogEnvironmentTest, AFileLargerThanTheCapIsRefusedUnread) {
-  // A valid catalog padded with blanks to exactly the cap loads; one byte more is refused.
-  const std::string catalog = R"({"locales": {"de_DE": {}}})";
   const auto file = scratch_.path() / "catalog.json";
-  setenv("ONDEVICE_STT_CATALOG", file.c_str(), 1);
-  for (const std::uint64_t size :
-       {AssetCatalog::kMaximumFileSize, AssetCatalog::kMaximumFileSize + 1}) {
-    SCOPED_TRACE(size);
-    assets::writeText(file, catalog + std::string(size - catalog.size(), ' '));
-    try {
-      EXPECT_NE(AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile).find("de_DE"),
-                nullptr);
-      EXPECT_EQ(size, AssetCatalog::kMaximumFileSize);
-    } catch (const PlatformError& error) {
-      EXPECT_EQ(size, AssetCatalog::kMaximumFileSize + 1);
-      EXPECT_EQ(std::string(error.what()),
-                "Asset catalog " + file.string() +
-                    " is not usable: it is larger than the 4 MiB a catalog may hold");
-    }
-  }
+  const std::string catalog = R"({"locales": {"de_DE": {}}})";
+  ondevice::testing::writeText(
+      file, catalog + std::string(AssetCatalog::kMaximumFileSize - catalog.size(), ' '));
+  useCatalog(file);
+  EXPECT_NE(AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile).find("de_DE"), nullptr);
+
+  ondevice::testing::writeText(
+      file, catalog + std::string(AssetCatalog::kMaximumFileSize + 1 - catalog.size(), ' '));
+  EXPECT_THAT([] { AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile); },
+              ThrowsMessage<PlatformError>(
+                  StrEq("Asset catalog " + file.string() +
+                        " is not usable: it is larger than the 4 MiB a catalog may hold")));
 }
 
 TEST_F(CatalogEnvironmentTest, AFileThatCannotBeReadIsAClearError) {
@@ -216,14 +218,10 @@ TEST_F(CatalogEnvironmentTest, AFileThatCannotBeReadIsAClearError) {
       {scratch_.path().string(), "cannot be read (Is a directory)"},
   };
   for (const auto& c : cases) {
-    setenv("ONDEVICE_STT_CATALOG", c.path.c_str(), 1);
-    try {
-      AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile);
-      ADD_FAILURE() << c.path << " accepted";
-    } catch (const PlatformError& error) {
-      EXPECT_EQ(std::string(error.what()),
-                "Asset catalog " + c.path + " is not usable: " + c.expected);
-    }
+    useCatalog(c.path);
+    EXPECT_THAT([] { AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile); },
+                ThrowsMessage<PlatformError>(
+                    StrEq("Asset catalog " + c.path + " is not usable: " + c.expected)));
   }
 }
 

@@ -4,24 +4,23 @@
 // archives, broken models, full stores and unusable catalogs. A model installed this way is
 // then what `transcribe` uses.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <future>
-#include <random>
 #include <string>
-#include <thread>
 
 #include "engine/platform/light/asset_store.h"
 #include "engine/platform/module/assets/asset_installer.h"
 #include "engine/platform/platform_error.h"
 #include "tests/support/asset_test_support.h"
+#include "tests/support/binary_records.h"
+#include "tests/support/case_name.h"
 #include "tests/support/process.h"
 
 namespace ondevice::platform {
@@ -29,24 +28,24 @@ namespace {
 
 namespace assets = ondevice::testing::assets;
 namespace fs = std::filesystem;
+using ondevice::testing::FailsWith;
+using ondevice::testing::kPreparedRecord;
+using ondevice::testing::namedBy;
+using ondevice::testing::Prints;
+using ondevice::testing::Process;
 using ondevice::testing::ProcessOptions;
 using ondevice::testing::ProcessResult;
+using ondevice::testing::readText;
 using ondevice::testing::runBinary;
-
-const std::string kPrepared = "{\"language\":\"en_US\",\"prepared\":true}\n";
-
-// The start of the error record for a description (the writer escapes quotes and slashes).
-std::string errorPrefix(const std::string& description) {
-  std::string escaped;
-  for (const char c : description) {
-    if (c == '"' || c == '\\' || c == '/') escaped.push_back('\\');
-    escaped.push_back(c);
-  }
-  return "{\"error\":\"" + escaped;
-}
-std::string errorRecord(const std::string& description) {
-  return errorPrefix(description) + "\"}\n";
-}
+using ondevice::testing::writeText;
+using ::testing::_;
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 
 class AssetPrepareTest : public ::testing::Test {
  protected:
@@ -66,7 +65,7 @@ class AssetPrepareTest : public ::testing::Test {
       fs::remove(made);
     }
     digest_ = assets::sha256Hex(archive_);
-    size_ = assets::fileSize(archive_);
+    size_ = fs::file_size(archive_);
   }
 
   void SetUp() override {
@@ -84,28 +83,28 @@ class AssetPrepareTest : public ::testing::Test {
     line.archive = url;
     line.sha256 = digest;
     line.size = size;
-    assets::writeText(catalog_, assets::catalogJson({line}));
+    writeText(catalog_, assets::catalogJson({line}));
   }
 
-  std::map<std::string, std::string> environment() const {
-    return {{"ONDEVICE_STT_CATALOG", catalog_.string()}, {"ONDEVICE_STT_ASSETS", store_.string()}};
-  }
-
-  ProcessResult run(const std::vector<std::string>& arguments,
-                    std::map<std::string, std::string> extra = {}) const {
+  // The binary's environment names the catalog and the store; `extra` is added.
+  ProcessOptions options(const std::map<std::string, std::string>& extra = {}) const {
     ProcessOptions options;
-    options.environment = environment();
+    options.environment = {{"ONDEVICE_STT_CATALOG", catalog_.string()},
+                           {"ONDEVICE_STT_ASSETS", store_.string()}};
     options.environment.insert(extra.begin(), extra.end());
     options.timeout = std::chrono::minutes(2);
-    return runBinary(arguments, options);
+    return options;
+  }
+  ProcessResult run(const std::vector<std::string>& arguments,
+                    const std::map<std::string, std::string>& extra = {}) const {
+    return runBinary(arguments, options(extra));
   }
   ProcessResult prepare(const std::string& language = "en_US") const {
     return run({"prepare", "--language", language});
   }
-
-  std::unique_ptr<assets::BackgroundBinary> startPrepare() const {
-    return std::make_unique<assets::BackgroundBinary>(
-        std::vector<std::string>{"prepare", "--language", "en_US"}, environment(), scratch_.path());
+  std::unique_ptr<Process> startPrepare() const {
+    return std::make_unique<Process>(
+        ondevice::testing::binaryCommand({"prepare", "--language", "en_US"}), options());
   }
 
   CatalogEntry entry() const {
@@ -159,7 +158,7 @@ class AssetPrepareTest : public ::testing::Test {
   // Serves `file` (in the served directory) as the catalog's en_US archive.
   void serveArchive(const std::string& file) const {
     writeCatalogEntry(server_.url("ok", file), assets::sha256Hex(served_ / file),
-                      assets::fileSize(served_ / file));
+                      fs::file_size(served_ / file));
   }
 
   // The job the binary would give the installer for the catalog's entry, to run in this process.
@@ -177,7 +176,7 @@ class AssetPrepareTest : public ::testing::Test {
   static std::string digest_;
   static std::uintmax_t size_;
 
-  assets::ScratchDirectory scratch_;
+  ondevice::testing::ScratchDirectory scratch_;
   fs::path served_ = scratch_.path() / "served";
   fs::path store_ = scratch_.path() / "store";
   fs::path catalog_ = scratch_.path() / "catalog.json";
@@ -191,9 +190,7 @@ std::uintmax_t AssetPrepareTest::size_ = 0;
 // Whether the dynamic loader's log in `directory` shows the speech module being opened.
 bool speechModuleLoaded(const fs::path& directory) {
   for (const auto& item : fs::directory_iterator(directory)) {
-    std::ifstream in(item.path());
-    const std::string text(std::istreambuf_iterator<char>(in), {});
-    if (text.find("ondevice-stt-speech") != std::string::npos) return true;
+    if (readText(item.path()).find("ondevice-stt-speech") != std::string::npos) return true;
   }
   return false;
 }
@@ -205,11 +202,9 @@ TEST_F(AssetPrepareTest, InstallsOnceThenFindsItInstalledWithoutAnyRequest) {
   fs::create_directories(firstLog);
   fs::create_directories(secondLog);
 
-  auto first = run({"prepare", "--language", "en_US"},
-                   {{"LD_DEBUG", "files"}, {"LD_DEBUG_OUTPUT", (firstLog / "ld").string()}});
-  EXPECT_EQ(first.exitStatus, 0) << first.err;
-  EXPECT_EQ(first.out, kPrepared);
-  EXPECT_EQ(first.err, "");
+  EXPECT_THAT(run({"prepare", "--language", "en_US"},
+                  {{"LD_DEBUG", "files"}, {"LD_DEBUG_OUTPUT", (firstLog / "ld").string()}}),
+              Prints(kPreparedRecord));
   ASSERT_EQ(server_.requests().size(), 1u);
   EXPECT_EQ(server_.requests()[0].range, "-");
   expectInstalled();
@@ -218,11 +213,9 @@ TEST_F(AssetPrepareTest, InstallsOnceThenFindsItInstalledWithoutAnyRequest) {
   // Installed: no request, and the heavy module is not even opened. The answer carries the
   // resolved identifier whatever form the language came in.
   for (const char* language : {"en_US", "en-US", "en"}) {
-    auto again = run({"prepare", "--language", language},
-                     {{"LD_DEBUG", "files"}, {"LD_DEBUG_OUTPUT", (secondLog / "ld").string()}});
-    EXPECT_EQ(again.exitStatus, 0) << again.err;
-    EXPECT_EQ(again.out, kPrepared);
-    EXPECT_EQ(again.err, "");
+    EXPECT_THAT(run({"prepare", "--language", language},
+                    {{"LD_DEBUG", "files"}, {"LD_DEBUG_OUTPUT", (secondLog / "ld").string()}}),
+                Prints(kPreparedRecord));
   }
   EXPECT_EQ(server_.requests().size(), 1u);
   EXPECT_FALSE(speechModuleLoaded(secondLog));
@@ -236,32 +229,22 @@ TEST_F(AssetPrepareTest, TwoPreparesAtOnceDownloadOnce) {
   EXPECT_EQ(status(), AssetStatus::downloading);
   auto second = startPrepare();
 
-  const auto a = first->wait();
-  const auto b = second->wait();
-  EXPECT_EQ(a.exitStatus, 0) << a.err;
-  EXPECT_EQ(a.out, kPrepared);
-  EXPECT_EQ(b.exitStatus, 0) << b.err;
-  EXPECT_EQ(b.out, kPrepared);
-  EXPECT_EQ(b.err, "");
+  EXPECT_THAT(first->wait(), Prints(kPreparedRecord));
+  EXPECT_THAT(second->wait(), Prints(kPreparedRecord));
   EXPECT_EQ(server_.requests().size(), 1u);
   expectInstalled();
 }
 
 TEST_F(AssetPrepareTest, ADroppedConnectionFailsAndTheNextPrepareResumes) {
   writeCatalog("drop-once");
-  const auto failed = prepare();
-  EXPECT_EQ(failed.exitStatus, 1);
-  EXPECT_EQ(failed.out, "");
-  EXPECT_TRUE(failed.err.starts_with(
-      errorPrefix("Download of assets for en_US failed: Transferred a partial file")))
-      << failed.err;
+  EXPECT_THAT(
+      prepare(),
+      FailsWith(StartsWith("Download of assets for en_US failed: Transferred a partial file")));
   expectNotInstalled();
   const auto kept = partialSize();
   EXPECT_GT(kept, 0u);
 
-  const auto resumed = prepare();
-  EXPECT_EQ(resumed.exitStatus, 0) << resumed.err;
-  EXPECT_EQ(resumed.out, kPrepared);
+  EXPECT_THAT(prepare(), Prints(kPreparedRecord));
   const auto requests = server_.requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[1].range, "bytes=" + std::to_string(kept) + "-");
@@ -272,7 +255,7 @@ TEST_F(AssetPrepareTest, KilledDuringTheDownloadLeavesNothingInstalled) {
   writeCatalog("slow");
   auto killed = startPrepare();
   ASSERT_TRUE(assets::waitUntil([&] { return partialSize() > 0; }, std::chrono::seconds(30)));
-  killed->kill(SIGKILL);
+  killed->signal(SIGKILL);
   EXPECT_EQ(killed->wait().signal, SIGKILL);
   expectNotInstalled();
   EXPECT_EQ(status(), AssetStatus::supported);  // the lock died with the process
@@ -281,9 +264,7 @@ TEST_F(AssetPrepareTest, KilledDuringTheDownloadLeavesNothingInstalled) {
   ASSERT_LT(kept, size_);
 
   writeCatalog("ok");
-  const auto next = prepare();
-  EXPECT_EQ(next.exitStatus, 0) << next.err;
-  EXPECT_EQ(next.out, kPrepared);
+  EXPECT_THAT(prepare(), Prints(kPreparedRecord));
   EXPECT_NE(server_.requests().back().range, "-");  // resumed, not started over
   expectInstalled();
 }
@@ -291,14 +272,12 @@ TEST_F(AssetPrepareTest, KilledDuringTheDownloadLeavesNothingInstalled) {
 TEST_F(AssetPrepareTest, KilledDuringTheExtractionLeavesNothingInstalled) {
   auto killed = startPrepare();
   ASSERT_TRUE(assets::waitUntil([&] { return hasStaging(); }, std::chrono::seconds(60)));
-  killed->kill(SIGKILL);
+  killed->signal(SIGKILL);
   EXPECT_EQ(killed->wait().signal, SIGKILL);
   ASSERT_TRUE(hasStaging()) << "the process got past its extraction before the kill landed";
   expectNotInstalled();
 
-  const auto next = prepare();
-  EXPECT_EQ(next.exitStatus, 0) << next.err;
-  EXPECT_EQ(next.out, kPrepared);
+  EXPECT_THAT(prepare(), Prints(kPreparedRecord));
   expectInstalled();  // and the stale staging directory is gone
 }
 
@@ -306,14 +285,12 @@ TEST_F(AssetPrepareTest, KilledDuringTheExtractionLeavesNothingInstalled) {
 // a staging directory of an older attempt: neither counts, and the next prepare replaces both.
 TEST_F(AssetPrepareTest, AnUnmarkedModelAndOldStagingAreReplaced) {
   fs::create_directories(store_ / "en_US" / "en-us");
-  assets::writeText(store_ / "en_US" / "en-us.lm.bin", "half written");
-  assets::writeText(store_ / "en_US" / "cmudict-en-us.dict", "half written");
+  writeText(store_ / "en_US" / "en-us.lm.bin", "half written");
+  writeText(store_ / "en_US" / "cmudict-en-us.dict", "half written");
   fs::create_directories(store_ / "en_US.staging-old1" / "en-us");
   EXPECT_EQ(status(), AssetStatus::supported);
 
-  const auto result = prepare();
-  EXPECT_EQ(result.exitStatus, 0) << result.err;
-  EXPECT_EQ(result.out, kPrepared);
+  EXPECT_THAT(prepare(), Prints(kPreparedRecord));
   EXPECT_EQ(assets::sha256Hex(store_ / "en_US" / "en-us.lm.bin"),
             assets::sha256Hex(fs::path(assets::kSystemModel) / "en-us.lm.bin"));
   expectInstalled();
@@ -321,7 +298,7 @@ TEST_F(AssetPrepareTest, AnUnmarkedModelAndOldStagingAreReplaced) {
 
 TEST_F(AssetPrepareTest, DownloadFailuresLeaveTheStoreUsable) {
   const int closedPort = [] {
-    assets::ScratchDirectory other;
+    ondevice::testing::ScratchDirectory other;
     assets::AssetServer stopped(other.path());
     return stopped.port();
   }();
@@ -349,83 +326,72 @@ TEST_F(AssetPrepareTest, DownloadFailuresLeaveTheStoreUsable) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     writeCatalogEntry(c.url, c.digest, c.size);
-    const auto result = prepare();
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_TRUE(result.err.starts_with(errorPrefix(c.expected))) << result.err;
-    EXPECT_TRUE(result.err.ends_with("\"}\n")) << result.err;
+    EXPECT_THAT(prepare(), FailsWith(StartsWith(c.expected)));
     expectNotInstalled();
     EXPECT_FALSE(hasStaging());
   }
   writeCatalog("ok");
-  const auto after = prepare();
-  EXPECT_EQ(after.exitStatus, 0) << after.err;
-  EXPECT_EQ(after.out, kPrepared);
+  EXPECT_THAT(prepare(), Prints(kPreparedRecord));
   expectInstalled();
 }
 
-TEST_F(AssetPrepareTest, HostileArchivesAreRefusedWithNothingWrittenOutside) {
+const std::string kRefused = "The archive of the assets for en_US is refused: ";
+
+struct HostileArchive {
+  std::string kind;
+  std::string expected;  // the start of the description
+  std::string alsoSaid = "";
+};
+
+class HostileArchivePrepare : public AssetPrepareTest,
+                              public ::testing::WithParamInterface<HostileArchive> {};
+
+TEST_P(HostileArchivePrepare, IsRefusedWithNothingWrittenOutside) {
   const fs::path absoluteTarget = scratch_.path() / "absolute-target";
-  const std::string refused = "The archive of the assets for en_US is refused: ";
-  const struct {
-    const char* kind;
-    std::string expected;
-    std::string alsoSaid = "";
-  } cases[] = {
-      {"dotdot", refused + "entry \"../x\" leaves"},
-      {"absolute", refused + "entry \"/"},
-      {"symlink-out", refused + "link \"outside\""},
-      // Inside the archive, but only its directory m/ is installed.
-      {"model-link-out", refused + "link \"", "\" leaves the model directory"},
-      {"model-link-back-in", refused + "link \"back\" leaves the model directory"},
-      // 64 MiB of zeros in 64 KiB: refused from its headers, before a byte is extracted.
-      {"bomb", refused + "its contents exceed ", " bytes (20 times the archive's size)"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.kind);
-    const std::string file = std::string(c.kind) + ".tar.gz";
-    assets::makeHostileArchive(c.kind, served_ / file, "tar.gz", absoluteTarget.string());
-    serveArchive(file);
-    const auto result = prepare();
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_TRUE(result.err.starts_with(errorPrefix(c.expected))) << result.err;
-    EXPECT_NE(result.err.find(c.alsoSaid), std::string::npos) << result.err;
-    expectNotInstalled();
-    EXPECT_FALSE(hasStaging());
-    // The store holds the lock file and nothing else; nothing landed beside it or above it.
-    EXPECT_EQ(storeEntries(), std::vector<std::string>{"en_US.lock"});
-    EXPECT_FALSE(fs::exists(store_ / "de_DE"));
-    EXPECT_FALSE(fs::exists(scratch_.path() / "x"));
-    EXPECT_FALSE(fs::exists(scratch_.path() / "outside"));
-    EXPECT_FALSE(fs::exists(absoluteTarget));
-  }
+  const std::string file = GetParam().kind + ".tar.gz";
+  assets::makeHostileArchive(GetParam().kind, served_ / file, "tar.gz", absoluteTarget.string());
+  serveArchive(file);
+  EXPECT_THAT(prepare(),
+              FailsWith(AllOf(StartsWith(GetParam().expected), HasSubstr(GetParam().alsoSaid))));
+  expectNotInstalled();
+  EXPECT_FALSE(hasStaging());
+  // The store holds the lock file and nothing else; nothing landed beside it or above it.
+  EXPECT_THAT(storeEntries(), ElementsAre("en_US.lock"));
+  EXPECT_FALSE(fs::exists(store_ / "de_DE"));
+  EXPECT_FALSE(fs::exists(scratch_.path() / "x"));
+  EXPECT_FALSE(fs::exists(scratch_.path() / "outside"));
+  EXPECT_FALSE(fs::exists(absoluteTarget));
 }
+
+const HostileArchive kHostileArchives[] = {
+    {"dotdot", kRefused + "entry \"../x\" leaves"},
+    {"absolute", kRefused + "entry \"/"},
+    {"symlink-out", kRefused + "link \"outside\""},
+    // Inside the archive, but only its directory m/ is installed.
+    {"model-link-out", kRefused + "link \"", "\" leaves the model directory"},
+    {"model-link-back-in", kRefused + "link \"back\" leaves the model directory"},
+    // 64 MiB of zeros in 64 KiB: refused from its headers, before a byte is extracted.
+    {"bomb", kRefused + "its contents exceed ", " bytes (20 times the archive's size)"},
+};
+INSTANTIATE_TEST_SUITE_P(, HostileArchivePrepare, ::testing::ValuesIn(kHostileArchives),
+                         namedBy<&HostileArchive::kind>);
 
 TEST_F(AssetPrepareTest, UnusableCatalogsAndUnsupportedEntries) {
   const auto missing = scratch_.path() / "missing.json";
   ProcessOptions options;
   options.environment = {{"ONDEVICE_STT_CATALOG", missing.string()},
                          {"ONDEVICE_STT_ASSETS", store_.string()}};
-  auto result = runBinary({"prepare", "--language", "en_US"}, options);
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, errorRecord("Asset catalog " + missing.string() +
-                                    " is not usable: cannot be read (No such file or directory)"));
+  EXPECT_THAT(runBinary({"prepare", "--language", "en_US"}, options),
+              FailsWith("Asset catalog " + missing.string() +
+                        " is not usable: cannot be read (No such file or directory)"));
 
-  assets::writeText(catalog_, "{\"locales\": {\"en_US\": ");
-  result = prepare();
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_TRUE(result.err.starts_with(
-      errorPrefix("Asset catalog " + catalog_.string() + " is not usable: not valid JSON")))
-      << result.err;
+  writeText(catalog_, "{\"locales\": {\"en_US\": ");
+  EXPECT_THAT(prepare(), FailsWith(StartsWith("Asset catalog " + catalog_.string() +
+                                              " is not usable: not valid JSON")));
 
   // Known to the catalog, but with nowhere to get the model from.
-  assets::writeText(catalog_, "{\"locales\": {\"en_US\": {}}}");
-  result = prepare("en-US");
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, errorRecord("Assets not supported for locale: en_US"));
+  writeText(catalog_, "{\"locales\": {\"en_US\": {}}}");
+  EXPECT_THAT(prepare("en-US"), FailsWith("Assets not supported for locale: en_US"));
   EXPECT_TRUE(server_.requests().empty());
   EXPECT_FALSE(fs::exists(store_));
 }
@@ -434,16 +400,13 @@ TEST_F(AssetPrepareTest, AModelInstalledIntoTheStoreTranscribes) {
   const std::string speech =
       "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-0880.wav";
   // Before prepare there is no model to use: the catalog names no system directory.
-  const auto before = run({"transcribe", "--file", speech, "--no-prepare"});
-  EXPECT_EQ(before.exitStatus, 1);
-  EXPECT_EQ(before.out, "");
+  EXPECT_THAT(run({"transcribe", "--file", speech, "--no-prepare"}), FailsWith(_));
 
   const auto result = run({"transcribe", "--file", speech});
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(result.err, "");
-  EXPECT_NE(result.out.find("\"language\":\"en_US\""), std::string::npos) << result.out;
   // The reference is "he was not an ill disposed young man".
-  EXPECT_NE(result.out.find("young man"), std::string::npos) << result.out;
+  EXPECT_THAT(result.out, AllOf(HasSubstr("\"language\":\"en_US\""), HasSubstr("young man")));
   EXPECT_EQ(server_.requests().size(), 1u);
   expectInstalled();
 }
@@ -454,12 +417,8 @@ TEST_F(AssetPrepareTest, AModelTheRecogniserCannotLoadIsRefused) {
   assets::makeModelArchive(assets::kSystemModel, served_ / "broken.tar.gz", "tar.gz", "en-us-model",
                            {"en-us/mdef=garbage"});
   serveArchive("broken.tar.gz");
-  const auto result = prepare();
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, errorRecord("The archive of the assets for en_US is refused: the speech "
-                                    "recogniser cannot load its model"));
-  EXPECT_EQ(storeEntries(), std::vector<std::string>{"en_US.lock"});
+  EXPECT_THAT(prepare(), FailsWith(kRefused + "the speech recogniser cannot load its model"));
+  EXPECT_THAT(storeEntries(), ElementsAre("en_US.lock"));
   expectNotInstalled();
 }
 
@@ -468,47 +427,46 @@ TEST_F(AssetPrepareTest, AModelTheRecogniserCannotLoadIsRefused) {
 TEST_F(AssetPrepareTest, AFailedWriteDuringExtractionInstallsNothing) {
   fs::create_directories(store_);
   fs::copy_file(archive_, store_ / "en_US.partial");
-  ProcessOptions options;
-  options.environment = environment();
-  const auto result = ondevice::testing::runProcess(
-      {"sh", "-c", "trap '' XFSZ; ulimit -f 20000; exec \"$0\" prepare --language en_US",
-       ondevice::testing::binaryPath()},
-      options);
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.out, "");
-  EXPECT_TRUE(result.err.starts_with(
-      errorPrefix("The archive of the assets for en_US cannot be extracted: ")))
-      << result.err;
-  EXPECT_NE(result.err.find("File too large"), std::string::npos) << result.err;
-  EXPECT_EQ(storeEntries(), (std::vector<std::string>{"en_US.lock", "en_US.partial"}));
+  ProcessOptions limited = options();
+  limited.limits[RLIMIT_FSIZE] = 10240000;
+  limited.ignoredSignals = {SIGXFSZ};
+  EXPECT_THAT(
+      runBinary({"prepare", "--language", "en_US"}, limited),
+      FailsWith(AllOf(StartsWith("The archive of the assets for en_US cannot be extracted: "),
+                      HasSubstr("File too large"))));
+  EXPECT_THAT(storeEntries(), ElementsAre("en_US.lock", "en_US.partial"));
   EXPECT_EQ(assets::sha256Hex(store_ / "en_US.partial"), digest_);
   expectNotInstalled();
 
-  const auto next = prepare();  // the kept download is used: no request
-  EXPECT_EQ(next.exitStatus, 0) << next.err;
+  EXPECT_EQ(prepare().exitStatus, 0);  // the kept download is used: no request
   EXPECT_TRUE(server_.requests().empty());
   expectInstalled();
 }
 
 // A partial download that is no file is in the way, not a download: it is removed (a link
 // itself, never what it points to) and the archive fetched afresh.
-TEST_F(AssetPrepareTest, APartialDownloadThatIsNoFileIsReplaced) {
+struct InTheWay {
+  std::string name;
+  bool link;  // to a file outside the store; otherwise a directory
+};
+
+class PartialThatIsNoFile : public AssetPrepareTest,
+                            public ::testing::WithParamInterface<InTheWay> {};
+
+TEST_P(PartialThatIsNoFile, IsReplaced) {
   const fs::path precious = scratch_.path() / "precious";
-  assets::writeText(precious, "keep me");
-  for (const bool link : {true, false}) {
-    SCOPED_TRACE(link ? "link" : "directory");
-    fs::remove_all(store_);
-    fs::create_directories(store_ / (link ? "" : "en_US.partial/inside"));
-    if (link) fs::create_symlink(precious, store_ / "en_US.partial");
-    const auto result = prepare();
-    EXPECT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_EQ(result.out, kPrepared);
-    expectInstalled();
-    EXPECT_EQ(server_.requests().back().range, "-");
-  }
-  std::ifstream kept(precious);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep me");
+  writeText(precious, "keep me");
+  fs::create_directories(store_ / (GetParam().link ? "" : "en_US.partial/inside"));
+  if (GetParam().link) fs::create_symlink(precious, store_ / "en_US.partial");
+  EXPECT_THAT(prepare(), Prints(kPreparedRecord));
+  expectInstalled();
+  EXPECT_EQ(server_.requests().back().range, "-");
+  EXPECT_EQ(readText(precious), "keep me");
 }
+
+INSTANTIATE_TEST_SUITE_P(, PartialThatIsNoFile,
+                         ::testing::Values(InTheWay{"link", true}, InTheWay{"directory", false}),
+                         namedBy<&InTheWay::name>);
 
 // An install held up by a server that trickles fails once the rate stays below the floor for
 // the window (2 s here, 60 s in the binary); a prepare waiting on the lock then proceeds and
@@ -516,23 +474,17 @@ TEST_F(AssetPrepareTest, APartialDownloadThatIsNoFileIsReplaced) {
 TEST_F(AssetPrepareTest, ATricklingServerFailsAndTheWaitingPrepareProceeds) {
   InstallSettings settings;
   settings.slowDownloadWindow = std::chrono::seconds(2);
-  auto trickling = std::async(std::launch::async, [&] {
-    try {
-      installLocaleAssets(job("trickle"), settings);
-    } catch (const PlatformError& error) {
-      return std::string(error.what());
-    }
-    return std::string("(no failure)");
-  });
+  auto trickling =
+      std::async(std::launch::async, [&] { installLocaleAssets(job("trickle"), settings); });
   ASSERT_TRUE(assets::waitUntil([&] { return partialSize() > 0; }, std::chrono::seconds(30)));
   EXPECT_EQ(status(), AssetStatus::downloading);
   auto waiting = startPrepare();
-  EXPECT_EQ(trickling.get(), "Download of assets for en_US failed: less than 1 KiB/s for 2 s");
+  EXPECT_THAT([&] { trickling.get(); },
+              ThrowsMessage<PlatformError>(
+                  StrEq("Download of assets for en_US failed: less than 1 KiB/s for 2 s")));
   EXPECT_EQ(server_.requests().size(), 1u);  // the waiting prepare asked for nothing meanwhile
 
-  const auto after = waiting->wait();
-  EXPECT_EQ(after.exitStatus, 0) << after.err;
-  EXPECT_EQ(after.out, kPrepared);
+  EXPECT_THAT(waiting->wait(), Prints(kPreparedRecord));
   ASSERT_EQ(server_.requests().size(), 2u);
   EXPECT_NE(server_.requests()[1].range, "-");
   expectInstalled();
@@ -545,15 +497,11 @@ TEST_F(AssetPrepareTest, TheCatalogsInstalledSizeBoundsTheExtraction) {
   }
   auto tight = job("ok");
   tight.installedSize = modelBytes - 1;
-  try {
-    installLocaleAssets(tight);
-    ADD_FAILURE() << "installed";
-  } catch (const PlatformError& error) {
-    EXPECT_EQ(std::string(error.what()),
-              "The archive of the assets for en_US is refused: its contents exceed " +
-                  std::to_string(modelBytes - 1) + " bytes (the catalog's installedSize)");
-  }
-  EXPECT_EQ(storeEntries(), std::vector<std::string>{"en_US.lock"});
+  EXPECT_THAT([&] { installLocaleAssets(tight); },
+              ThrowsMessage<PlatformError>(StrEq(kRefused + "its contents exceed " +
+                                                 std::to_string(modelBytes - 1) +
+                                                 " bytes (the catalog's installedSize)")));
+  EXPECT_THAT(storeEntries(), ElementsAre("en_US.lock"));
 
   auto exact = job("ok");
   exact.installedSize = modelBytes;
@@ -563,48 +511,44 @@ TEST_F(AssetPrepareTest, TheCatalogsInstalledSizeBoundsTheExtraction) {
 
 // A model of 400 KiB of noise: a store with no room for the download is refused before it
 // starts, one with room for the download but not for its contents before extracting.
-TEST_F(AssetPrepareTest, AStoreTooSmallIsRefusedUpFront) {
+struct SmallStore {
+  std::string options;
+  std::vector<std::string> left;
+  size_t requests;
+};
+
+class StoreTooSmall : public AssetPrepareTest, public ::testing::WithParamInterface<SmallStore> {};
+
+TEST_P(StoreTooSmall, IsRefusedUpFront) {
   const fs::path model = scratch_.path() / "noisy-model";
   fs::create_directories(model / "en-us");
-  std::string noise(400 * 1024, '\0');
-  std::mt19937 random(3);
-  for (char& c : noise) c = static_cast<char>(random());
-  assets::writeText(model / "en-us" / "mdef", noise);
-  assets::writeText(model / "en-us.lm.bin", "language model");
-  assets::writeText(model / "cmudict-en-us.dict", "hello HH AH L OW\n");
+  writeText(model / "en-us" / "mdef", ondevice::testing::randomBytes(400 * 1024, 3));
+  writeText(model / "en-us.lm.bin", "language model");
+  writeText(model / "cmudict-en-us.dict", "hello HH AH L OW\n");
   assets::makeModelArchive(model, served_ / "noisy.tar.gz", "tar.gz");
   serveArchive("noisy.tar.gz");
 
-  const struct {
-    const char* options;
-    std::vector<std::string> left;
-    size_t requests;
-  } cases[] = {
-      {"size=256k", {"en_US.lock"}, 0},
-      {"size=640k", {"en_US.lock", "en_US.partial"}, 1},  // kept for when there is room
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.options);
-    const size_t requestsBefore = server_.requests().size();
-    assets::TemporaryMount mount(store_, c.options);
-    if (!mount.mounted()) GTEST_SKIP() << "cannot mount a small file system here";
-    const auto result = prepare();
-    EXPECT_EQ(result.exitStatus, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_TRUE(result.err.starts_with(
-        errorPrefix("Not enough free space in " + store_.string() + " for the assets of en_US: ")))
-        << result.err;
-    EXPECT_EQ(storeEntries(), c.left);
-    EXPECT_EQ(server_.requests().size() - requestsBefore, c.requests);
-  }
+  ondevice::testing::TemporaryMount mount(store_, GetParam().options);
+  if (!mount.mounted()) GTEST_SKIP() << "cannot mount a small file system here";
+  EXPECT_THAT(prepare(), FailsWith(StartsWith("Not enough free space in " + store_.string() +
+                                              " for the assets of en_US: ")));
+  EXPECT_EQ(storeEntries(), GetParam().left);
+  EXPECT_EQ(server_.requests().size(), GetParam().requests);
 }
+
+const SmallStore kSmallStores[] = {
+    {"size=256k", {"en_US.lock"}, 0},
+    {"size=640k", {"en_US.lock", "en_US.partial"}, 1},  // kept for when there is room
+};
+INSTANTIATE_TEST_SUITE_P(, StoreTooSmall, ::testing::ValuesIn(kSmallStores),
+                         namedBy<&SmallStore::options>);
 
 // The marker is the last thing written; when even that fails (here: the store runs out of
 // inodes just then), the model that was moved into place is taken out again.
 TEST_F(AssetPrepareTest, AMarkerThatCannotBeWrittenLeavesNoModelBehind) {
   std::uint64_t inodesOfAnInstall = 0;
   {
-    assets::TemporaryMount mount(store_, "size=100m");
+    ondevice::testing::TemporaryMount mount(store_, "size=100m");
     if (!mount.mounted()) GTEST_SKIP() << "cannot mount a file system here";
     const auto installed = prepare();
     ASSERT_EQ(installed.exitStatus, 0) << installed.err;
@@ -614,16 +558,14 @@ TEST_F(AssetPrepareTest, AMarkerThatCannotBeWrittenLeavesNoModelBehind) {
   }
   // While the marker is written, the download and the emptied staging directory still exist
   // and the marker not yet: one inode more than the finished install, and none to spare.
-  assets::TemporaryMount mount(store_,
-                               "size=100m,nr_inodes=" + std::to_string(inodesOfAnInstall + 1));
+  ondevice::testing::TemporaryMount mount(
+      store_, "size=100m,nr_inodes=" + std::to_string(inodesOfAnInstall + 1));
   ASSERT_TRUE(mount.mounted());
   fs::copy_file(archive_, store_ / "en_US.partial");
-  const auto result = prepare();
-  EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.err,
-            errorRecord("Cannot create " + (store_ / "en_US" / ".installed.tmp").string() +
+  EXPECT_THAT(prepare(),
+              FailsWith("Cannot create " + (store_ / "en_US" / ".installed.tmp").string() +
                         ": No space left on device"));
-  EXPECT_EQ(storeEntries(), (std::vector<std::string>{"en_US.lock", "en_US.partial"}));
+  EXPECT_THAT(storeEntries(), ElementsAre("en_US.lock", "en_US.partial"));
 }
 
 }  // namespace

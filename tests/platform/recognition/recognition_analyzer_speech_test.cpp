@@ -1,6 +1,7 @@
 // The speech module's analyzer driven directly, as the engine drives it: a consumer thread
 // reading the results while the analysis runs, exact times, and every way a session can end.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,8 +15,8 @@
 #include "engine/platform/module/audio/audio_file.h"
 #include "engine/platform/module/recognition/analyzer.h"
 #include "engine/platform/platform_error.h"
-#include "tests/support/asset_test_support.h"
-#include "tests/support/process.h"
+#include "tests/support/case_name.h"
+#include "tests/support/files.h"
 #include "tests/support/speech_test_support.h"
 
 namespace ondevice {
@@ -23,8 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace platform;
-using testing::assets::ScratchDirectory;
+using testing::ScratchDirectory;
+using ::testing::StartsWith;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
 using testing::speech::Clip;
+using testing::speech::soxSamples;
 
 ModelFiles systemModel() {
   const std::string dir = testing::speech::kModel;
@@ -55,36 +60,35 @@ std::future<Consumed> consume(const SpeechTranscriberRef& transcriber) {
   });
 }
 
-int64_t sampleCount(const std::string& path) {
-  const auto r = testing::runProcess({"soxi", "-s", path});
-  EXPECT_EQ(r.exitStatus, 0) << r.err;
-  return std::stoll(r.out);
+// 110 MB per decoder, at most a quarter of the memory and 1 GiB in all: 9 decoders at most.
+struct Budget {
+  std::string name;
+  std::optional<unsigned> requested;
+  unsigned hardware;
+  uint64_t memory;
+  unsigned expected;
+};
+
+class RecognitionThreads : public ::testing::TestWithParam<Budget> {};
+
+TEST_P(RecognitionThreads, TheMemoryBudgetBoundsRequestsToo) {
+  EXPECT_EQ(recognitionThreads(GetParam().requested, GetParam().hardware, GetParam().memory),
+            GetParam().expected);
 }
 
-TEST(RecognitionThreads, TheMemoryBudgetBoundsRequestsToo) {
-  // 110 MB per decoder, at most a quarter of the memory and 1 GiB in all: 9 decoders at most.
-  constexpr uint64_t GiB = 1ull << 30;
-  const struct {
-    std::optional<unsigned> requested;
-    unsigned hardware;
-    uint64_t memory;
-    unsigned expected;
-  } cases[] = {
-      {std::nullopt, 2, 24 * GiB, 2},   // the hardware threads
-      {std::nullopt, 64, 24 * GiB, 9},  // the 1 GiB cap
-      {64, 2, 24 * GiB, 9},             // a request cannot lift the cap
-      {64, 2, 2 * GiB, 4},              // nor the quarter of the memory
-      {3, 8, 24 * GiB, 3},              // a request within the budget stands
-      {3, 1, 24 * GiB, 3},              // also above the hardware threads
-      {8, 8, 256ull << 20, 1},          // always at least one
-      {std::nullopt, 0, 0, 1},          // a system that tells nothing
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.requested.value_or(0) << " requested, " << c.hardware
-                                      << " threads, " << c.memory << " bytes");
-    EXPECT_EQ(recognitionThreads(c.requested, c.hardware, c.memory), c.expected);
-  }
-}
+constexpr uint64_t GiB = 1ull << 30;
+const Budget kBudgets[] = {
+    {"the hardware threads", std::nullopt, 2, 24 * GiB, 2},
+    {"the 1 GiB cap", std::nullopt, 64, 24 * GiB, 9},
+    {"a request cannot lift the cap", 64, 2, 24 * GiB, 9},
+    {"nor the quarter of the memory", 64, 2, 2 * GiB, 4},
+    {"a request within the budget stands", 3, 8, 24 * GiB, 3},
+    {"also above the hardware threads", 3, 1, 24 * GiB, 3},
+    {"always at least one", 8, 8, 256ull << 20, 1},
+    {"a system that tells nothing", std::nullopt, 0, 0, 1},
+};
+INSTANTIATE_TEST_SUITE_P(, RecognitionThreads, ::testing::ValuesIn(kBudgets),
+                         testing::namedBy<&Budget::name>);
 
 class AnalyzerSpeech : public ::testing::Test {
  protected:
@@ -106,7 +110,7 @@ TEST_F(AnalyzerSpeech, DeliversFinalResultsInTimeOrderWhileTheConsumerReads) {
 
   const std::optional<MediaTime> last = analyzer->analyzeSequence(*file);
   ASSERT_TRUE(last.has_value());
-  EXPECT_EQ(*last, (MediaTime{sampleCount(joined.string()), 16000}));
+  EXPECT_EQ(*last, (MediaTime{soxSamples(joined), 16000}));
   analyzer->finalizeAndFinish(*last);
   const Consumed consumed = consumer.get();
 
@@ -129,7 +133,7 @@ TEST_F(AnalyzerSpeech, DeliversFinalResultsInTimeOrderWhileTheConsumerReads) {
   int64_t clipStart = 0;
   size_t next = 0;
   for (const Clip& clip : clips_) {
-    const int64_t clipEnd = clipStart + sampleCount(clip.path);
+    const int64_t clipEnd = clipStart + soxSamples(clip.path);
     ASSERT_LT(next, consumed.results.size());
     EXPECT_GE(consumed.results[next].range.start.value, clipStart) << clip.path;
     while (next < consumed.results.size() && consumed.results[next].range.start.value < clipEnd) {
@@ -142,14 +146,13 @@ TEST_F(AnalyzerSpeech, DeliversFinalResultsInTimeOrderWhileTheConsumerReads) {
 
 TEST_F(AnalyzerSpeech, LastSampleTimeIsInTheSourceRate) {
   const fs::path stereo = scratch_.path() / "stereo-44k.wav";
-  testing::speech::makeAudio(
-      {"sox", "-R", clips_[1].path, "-r", "44100", "-c", "2", stereo.string()});
+  testing::speech::sox({"-R", clips_[1].path, "-r", "44100", "-c", "2", stereo.string()});
   auto transcriber = makeTranscriber();
   auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel()}, 1);
   auto file = openDecodedAudioFile(stereo.string());
   const auto last = analyzer->analyzeSequence(*file);
   ASSERT_TRUE(last.has_value());
-  EXPECT_EQ(*last, (MediaTime{sampleCount(stereo.string()), 44100}));
+  EXPECT_EQ(*last, (MediaTime{soxSamples(stereo), 44100}));
   analyzer->finalizeAndFinish(*last);
   const auto result = transcriber->results()->next();
   ASSERT_TRUE(result.has_value());
@@ -159,8 +162,8 @@ TEST_F(AnalyzerSpeech, LastSampleTimeIsInTheSourceRate) {
 TEST_F(AnalyzerSpeech, AFileWithoutSamplesHasNoLastSampleTime) {
   // A WAV header that announces no data: valid, but nothing to decode.
   const fs::path empty = scratch_.path() / "no-samples.wav";
-  testing::speech::makeAudio(
-      {"sox", "-n", "-r", "16000", "-c", "1", "-b", "16", empty.string(), "trim", "0", "0"});
+  testing::speech::sox(
+      {"-n", "-r", "16000", "-c", "1", "-b", "16", empty.string(), "trim", "0", "0"});
   auto transcriber = makeTranscriber();
   auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel()}, 2);
   auto file = openDecodedAudioFile(empty.string());
@@ -169,42 +172,45 @@ TEST_F(AnalyzerSpeech, AFileWithoutSamplesHasNoLastSampleTime) {
   EXPECT_FALSE(transcriber->results()->next().has_value());
 }
 
-TEST_F(AnalyzerSpeech, FailuresEndTheResultsWithTheSameError) {
-  struct Case {
-    std::string name;
-    AnalyzerModel model;
-    std::string expected;  // the start of the error's description
-  };
-  const std::vector<Case> cases = {
-      {"no model",
-       AnalyzerModel{
-           std::make_exception_ptr(PlatformError("The speech model for en_US is not installed"))},
-       "The speech model for en_US is not installed"},
-      {"broken model",
-       AnalyzerModel{ModelFiles{"/nonexistent/en-us", "/nonexistent/en-us.lm.bin",
-                                "/nonexistent/cmudict-en-us.dict"}},
-       "Cannot load the speech model"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto transcriber = makeTranscriber();
-    auto analyzer = makeRecognitionAnalyzer(transcriber, c.model, 2);
-    auto consumer = consume(transcriber);
-    auto file = openDecodedAudioFile(clips_[0].path);
-    // A decoder loads on its worker, so its failure may surface when the audio is handed over
-    // or when the analysis is finalized; either way it is thrown and ends the results.
-    std::string thrown;
-    try {
-      if (auto last = analyzer->analyzeSequence(*file)) analyzer->finalizeAndFinish(*last);
-    } catch (const PlatformError& error) {
-      thrown = error.what();
-    }
-    EXPECT_EQ(thrown.rfind(c.expected, 0), 0u) << thrown;
-    const Consumed consumed = consumer.get();
-    EXPECT_EQ(consumed.failure, thrown);
-    EXPECT_TRUE(consumed.results.empty());
+struct Failure {
+  std::string name;
+  AnalyzerModel model;
+  std::string expected;  // the start of the error's description
+};
+
+class AnalyzerFailure : public AnalyzerSpeech, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(AnalyzerFailure, EndsTheResultsWithTheSameError) {
+  auto transcriber = makeTranscriber();
+  auto analyzer = makeRecognitionAnalyzer(transcriber, GetParam().model, 2);
+  auto consumer = consume(transcriber);
+  auto file = openDecodedAudioFile(clips_[0].path);
+  // A decoder loads on its worker, so its failure may surface when the audio is handed over
+  // or when the analysis is finalized; either way it is thrown and ends the results.
+  std::string thrown;
+  try {
+    if (auto last = analyzer->analyzeSequence(*file)) analyzer->finalizeAndFinish(*last);
+  } catch (const PlatformError& error) {
+    thrown = error.what();
   }
+  EXPECT_THAT(thrown, StartsWith(GetParam().expected));
+  const Consumed consumed = consumer.get();
+  EXPECT_EQ(consumed.failure, thrown);
+  EXPECT_TRUE(consumed.results.empty());
 }
+
+const Failure kFailures[] = {
+    {"no model",
+     AnalyzerModel{
+         std::make_exception_ptr(PlatformError("The speech model for en_US is not installed"))},
+     "The speech model for en_US is not installed"},
+    {"broken model",
+     AnalyzerModel{ModelFiles{"/nonexistent/en-us", "/nonexistent/en-us.lm.bin",
+                              "/nonexistent/cmudict-en-us.dict"}},
+     "Cannot load the speech model"},
+};
+INSTANTIATE_TEST_SUITE_P(, AnalyzerFailure, ::testing::ValuesIn(kFailures),
+                         testing::namedBy<&Failure::name>);
 
 TEST_F(AnalyzerSpeech, AnAudioFileThatFailsToReadEndsTheResultsWithItsFailure) {
   class BrokenAudio final : public AudioFile {
@@ -221,12 +227,8 @@ TEST_F(AnalyzerSpeech, AnAudioFileThatFailsToReadEndsTheResultsWithItsFailure) {
   auto transcriber = makeTranscriber();
   auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel()}, 1);
   EXPECT_THROW(analyzer->analyzeSequence(broken), PlatformError);
-  try {
-    transcriber->results()->next();
-    ADD_FAILURE() << "the results ended without the failure";
-  } catch (const PlatformError& error) {
-    EXPECT_STREQ(error.what(), "Cannot read broken.wav: I/O error");
-  }
+  EXPECT_THAT([&] { transcriber->results()->next(); },
+              ThrowsMessage<PlatformError>(StrEq("Cannot read broken.wav: I/O error")));
 }
 
 TEST_F(AnalyzerSpeech, CancellingOrReleasingNeverLeavesTheConsumerWaiting) {

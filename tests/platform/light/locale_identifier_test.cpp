@@ -1,0 +1,77 @@
+#include "engine/platform/light/locale_identifier.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/case_name.h"
+
+namespace ondevice::platform {
+namespace {
+
+struct Parse {
+  std::string text;
+  std::optional<std::string> identifier;
+};
+
+class LocaleIdentifierParse : public ::testing::TestWithParam<Parse> {};
+
+TEST_P(LocaleIdentifierParse, ReadsPosixAndBcp47Forms) {
+  const auto parsed = parseLocaleIdentifier(GetParam().text);
+  EXPECT_EQ(parsed ? std::optional(parsed->identifier()) : std::nullopt, GetParam().identifier);
+}
+
+const Parse kParses[] = {
+    {"en_US", "en_US"},       {"en-US", "en_US"},          {"en_us", "en_US"},
+    {"EN-us", "en_US"},       {"en_US.UTF-8", "en_US"},    {"en_US@euro", "en_US"},
+    {"en_US.UTF-8@euro", "en_US"}, {"en", "en"},            {"zh-hant-tw", "zh_Hant_TW"},
+    {"es-419", "es_419"},     {"en-Latn-US", "en_Latn_US"},
+    {"", std::nullopt},       {"en_US ", std::nullopt},    {" en_US", std::nullopt},
+    {"e", std::nullopt},      {"english", std::nullopt},   {"en_USA", std::nullopt},
+    {"en__US", std::nullopt}, {"en_US.", std::nullopt},    {"en_US@", std::nullopt},
+    {"en-US-x-private", std::nullopt}, {"en_U$", std::nullopt}, {"é_US", std::nullopt},
+};
+INSTANTIATE_TEST_SUITE_P(, LocaleIdentifierParse, ::testing::ValuesIn(kParses),
+                         testing::numberedBy<&Parse::text>);
+
+struct Equivalent {
+  std::string text;
+  std::string entry;  // "" for none
+};
+
+class LocaleIdentifierEquivalent : public ::testing::TestWithParam<Equivalent> {};
+
+TEST_P(LocaleIdentifierEquivalent, FindsTheCatalogEntry) {
+  const AssetCatalog catalog = AssetCatalog::parse(
+      R"({"locales": {"en_US": {"system": "/x"}, "en_GB": {"system": "/y"},
+                      "zh_Hant_TW": {"system": "/z"}}})",
+      "test catalog");
+  const auto parsed = parseLocaleIdentifier(GetParam().text);
+  const CatalogEntry* entry = parsed ? equivalentCatalogEntry(*parsed, catalog) : nullptr;
+  EXPECT_EQ(entry ? entry->identifier : "", GetParam().entry);
+}
+
+const Equivalent kEquivalents[] = {
+    {"en_US", "en_US"}, {"en-US", "en_US"}, {"en_us", "en_US"}, {"EN-us", "en_US"},
+    {"en_US.UTF-8", "en_US"}, {"en", "en_US"},  // the first entry of the language
+    {"en-GB", "en_GB"}, {"en-Latn-US", "en_US"}, {"zh-TW", "zh_Hant_TW"},
+    {"zh-Hans-TW", ""}, {"de_DE", ""}, {"en_AU", ""}, {"", ""}, {"en_US ", ""},
+};
+INSTANTIATE_TEST_SUITE_P(, LocaleIdentifierEquivalent, ::testing::ValuesIn(kEquivalents),
+                         testing::numberedBy<&Equivalent::text>);
+
+TEST(LocaleIdentifier, BuiltInCatalogResolvesEnglishOnly) {
+  const AssetCatalog catalog = AssetCatalog::builtIn();
+  for (const std::string text : {"en_US", "en-US", "en_us", "EN-us", "en_US.UTF-8", "en"}) {
+    const auto parsed = parseLocaleIdentifier(text);
+    ASSERT_TRUE(parsed) << text;
+    const CatalogEntry* entry = equivalentCatalogEntry(*parsed, catalog);
+    ASSERT_NE(entry, nullptr) << text;
+    EXPECT_EQ(entry->identifier, "en_US");
+  }
+  for (const std::string text : {"en_GB", "de_DE", "", "en_US "}) {
+    const auto parsed = parseLocaleIdentifier(text);
+    EXPECT_TRUE(!parsed || equivalentCatalogEntry(*parsed, catalog) == nullptr) << text;
+  }
+}
+
+}  // namespace
+}  // namespace ondevice::platform
