@@ -3,12 +3,15 @@
 // record, even when the recogniser's library ends the process that loads the model.
 
 #include <gmock/gmock.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <link.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "tests/cli/hostile_input.h"
@@ -37,7 +40,18 @@ class ModuleBesideACopy : public ::testing::Test {
   const fs::path module_ = scratch_.path() / "ondevice-stt-speech.so";
 };
 
-// The module garbage, cut short, or missing.
+// The real module naming libcurX.so.4 where it names libcurl.so.4: as after an upgrade of
+// libcurl to another version that the module was not rebuilt for.
+std::string needingAnotherLibcurl(const std::string& real) {
+  const std::string needed("libcurl.so.4\0", 13);
+  std::string bytes = real;
+  const auto at = bytes.find(needed);
+  if (at == std::string::npos) throw std::runtime_error("the module names no libcurl.so.4");
+  bytes[at + 6] = 'X';
+  return bytes;
+}
+
+// The module garbage, cut short, missing, or needing a library that is not there.
 struct BrokenModule {
   std::string name;
   // From the real module's bytes, what stands in its place; none for no file at all.
@@ -60,6 +74,7 @@ const BrokenModule kBrokenModules[] = {
     {"cut short", [](const std::string& real) { return real.substr(0, 4096); }},
     {"only its header", [](const std::string& real) { return real.substr(0, 64); }},
     {"missing", [](const std::string&) { return std::nullopt; }},
+    {"needing a missing library", needingAnotherLibcurl},
 };
 INSTANTIATE_TEST_SUITE_P(, SpeechModuleThatCannotBeLoaded, ::testing::ValuesIn(kBrokenModules),
                          namedBy<&BrokenModule::name>);
@@ -70,6 +85,29 @@ TEST_F(ModuleBesideACopy, TheRealModuleIsLoadable) {
   ::chmod(module_.c_str(), 0755);
   EXPECT_EQ(runProcess({binary_.string(), "is-available"}).out,
             "{\"available\":true,\"language\":\"en_US\"}\n");
+}
+
+// A library the module needs is looked for as the dynamic loader looks for it: the error names
+// it, and a copy in a directory of LD_LIBRARY_PATH is found (an empty entry, the working
+// directory, and one that does not exist are passed over).
+TEST_F(ModuleBesideACopy, ItsLibrariesAreLookedForAsTheLoaderDoes) {
+  writeText(module_, needingAnotherLibcurl(realModule()));
+  EXPECT_THAT(runProcess({binary_.string(), "transcribe", "--no-prepare", "--file", kSpeechFile}),
+              FailsWith("The speech module could not be loaded: " + module_.string() +
+                        " needs libcurX.so.4, which cannot be found"));
+
+  void* libcurl = dlopen("libcurl.so.4", RTLD_LAZY | RTLD_LOCAL);
+  ASSERT_NE(libcurl, nullptr);
+  link_map* loaded = nullptr;
+  ASSERT_EQ(dlinfo(libcurl, RTLD_DI_LINKMAP, &loaded), 0);
+  const fs::path libraries = scratch_.path() / "libraries";
+  fs::create_directories(libraries);
+  fs::copy_file(loaded->l_name, libraries / "libcurX.so.4");
+  dlclose(libcurl);
+  ProcessOptions options;
+  options.environment = {{"LD_LIBRARY_PATH", "/nonexistent::" + libraries.string()}};
+  EXPECT_THAT(runProcess({binary_.string(), "is-available"}, options),
+              Prints("{\"available\":true,\"language\":\"en_US\"}\n"));
 }
 
 // The system model with its model definition replaced: PocketSphinx ends the process from the
