@@ -77,6 +77,7 @@ std::vector<std::string> loadedObjectNames() {
 // the loader's tokens is left out. An empty entry is the working directory, as for the loader.
 std::vector<std::string> searchDirectories(std::string_view path, const fs::path& origin) {
   std::vector<std::string> directories;
+  if (path.empty()) return directories;  // a path set to nothing names no directory
   std::size_t start = 0;
   while (start <= path.size()) {
     const std::size_t end = std::min(path.find_first_of(":;", start), path.size());
