@@ -22,8 +22,8 @@
 
 #include "engine/platform/module/audio/audio_file.h"
 #include "engine/platform/module/audio/utterance_segmenter.h"
-#include "engine/platform/platform_error.h"
 #include "engine/platform/module/speech_libraries.h"
+#include "engine/platform/platform_error.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

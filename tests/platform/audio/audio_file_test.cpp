@@ -39,9 +39,9 @@ std::string little(uint64_t value, int bytes) {
 std::string loopingVgm() {
   const std::string tone = "\x50\x8E\x50\x0F\x50\x90";  // chip writes: pitch, full volume
   const std::string loop = "\x62\x66";                  // wait 1/60 s; end, so back to the loop
-  std::string header = "Vgm " + little(0x40 + tone.size() + loop.size() - 4, 4) +
-                       little(0x101, 4) + little(3579545, 4) + std::string(8, '\0') +
-                       little(735, 4) + little(0x40 + tone.size() - 0x1C, 4) + little(735, 4);
+  std::string header = "Vgm " + little(0x40 + tone.size() + loop.size() - 4, 4) + little(0x101, 4) +
+                       little(3579545, 4) + std::string(8, '\0') + little(735, 4) +
+                       little(0x40 + tone.size() - 0x1C, 4) + little(735, 4);
   header.resize(0x40, '\0');
   return header + tone + loop;
 }
@@ -50,8 +50,8 @@ std::string loopingVgm() {
 // to the end all the same).
 fs::path flacStating(const fs::path& dir, int seconds, int statedSeconds) {
   const fs::path path = dir / "stating.flac";
-  ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=16000:duration=" +
-                                   std::to_string(seconds),
+  ffmpeg({"-f", "lavfi", "-i",
+          "sine=frequency=300:sample_rate=16000:duration=" + std::to_string(seconds),
           path.string()});
   std::string bytes = testing::readText(path);
   // STREAMINFO follows "fLaC" and its block header; its total sample count is the low 36 bits
@@ -111,7 +111,8 @@ const Reading kReadings[] = {
                (dir / "gap.mp4").string()});
        return dir / "gap.mp4";
      },
-     {}, 601.0},
+     {},
+     601.0},
     // Each packet of 2048 samples became 32 768 of the recogniser's in one piece.
     {"the lowest rate, 1 kHz",
      [](const fs::path& dir) {
@@ -119,26 +120,33 @@ const Reading kReadings[] = {
                (dir / "low.wav").string()});
        return dir / "low.wav";
      },
-     {}, 10.0},
+     {},
+     10.0},
     {"a synthesized schedule that never ends",
      [](const fs::path& dir) {
        testing::writeText(dir / "schedule.sbg", "a: 300+10/50\n12:00 a\n");
        return dir / "schedule.sbg";
      },
-     {.longestSeconds = 5}, {}, "its audio goes on past 5 s, the most one file may hold"},
+     {.longestSeconds = 5},
+     {},
+     "its audio goes on past 5 s, the most one file may hold"},
     {"game music that loops forever",
      [](const fs::path& dir) {
        testing::writeText(dir / "loop.vgm", loopingVgm());
        return dir / "loop.vgm";
      },
-     {.longestSeconds = 5}, {}, "its audio goes on past 5 s, the most one file may hold"},
+     {.longestSeconds = 5},
+     {},
+     "its audio goes on past 5 s, the most one file may hold"},
     {"three times the length its header states",
      [](const fs::path& dir) { return flacStating(dir, 3, 1); },
-     {.statedLengthMarginSeconds = 0}, {},
+     {.statedLengthMarginSeconds = 0},
+     {},
      "its audio goes on past twice the length of 1 s that its container states"},
     {"half again the length its header states",
      [](const fs::path& dir) { return flacStating(dir, 3, 2); },
-     {.statedLengthMarginSeconds = 0}, 3.0},
+     {.statedLengthMarginSeconds = 0},
+     3.0},
 };
 INSTANTIATE_TEST_SUITE_P(, AudioFileRead, ::testing::ValuesIn(kReadings),
                          testing::namedBy<&Reading::name>);

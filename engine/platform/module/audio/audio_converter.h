@@ -47,7 +47,7 @@ class AudioConverter {
   int format_ = -1;
   ffmpeg::ChannelLayout layout_;  // the frames' own, unknown order included
   bool averagesChannels_ = false;
-  std::vector<float> mixed_;  // one stretch averaged to mono, when averagesChannels_
+  std::vector<float> mixed_;            // one stretch averaged to mono, when averagesChannels_
   std::vector<const uint8_t*> planes_;  // where the stretch starts in each plane
 };
 
