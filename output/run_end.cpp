@@ -92,10 +92,11 @@ class GuardRecord {
 [[noreturn]] void reportAndEnd(const char* generalDescription) noexcept {
   guardThread = currentThread();
   const GuardRecord record(activity != nullptr ? activity : generalDescription);
-  // Nothing more can be reported should either write fail.
-  writeAll(hostErrorDescriptor(), record.text());
-  writeAll(hostErrorDescriptor(),
-           "\n");  // the line feed as a write of its own, like every record's
+  // Nothing more can be reported should either write fail. The line feed is a write of its
+  // own, like every record's.
+  const int hostError = hostErrorDescriptor();
+  writeAll(hostError, record.text());
+  writeAll(hostError, "\n");
   ::_exit(1);
 }
 

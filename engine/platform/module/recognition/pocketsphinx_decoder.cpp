@@ -137,12 +137,16 @@ void silenceRecogniser() { err_set_logfp(nullptr); }
 
 ModelLoad loadModelOnce(const ModelFiles& model) {
   try {
-    const auto settings = settingsFor(model);
+    auto settings = settingsFor(model);
     if (!settings) return ModelLoad::refused;
     bool outOfMemory = false;
     ps_decoder_t* decoder = initCatchingAllocationFailure(settings.get(), outOfMemory);
-    if (outOfMemory)
-      return ModelLoad::outOfMemory;  // what the library held is lost with the process
+    if (outOfMemory) {
+      // The library stopped half way: what it holds, the settings among it, is not touched
+      // again but left to the end of the process.
+      (void)settings.release();
+      return ModelLoad::outOfMemory;
+    }
     if (decoder == nullptr) return ModelLoad::refused;
     ps_free(decoder);
     return ModelLoad::loaded;
