@@ -46,6 +46,8 @@ struct AnalyzerModel {
 
   std::optional<ModelFiles> files;
   std::exception_ptr unavailable;  // when files is empty: the failure the analysis throws
+  // The model as errors name it: "Cannot load the speech model for en_US: ...".
+  std::string name = "the speech model";
   // 1 to kMostDecoderThreads; none for the machine's hardware threads. The memory budget may
   // allow fewer either way.
   std::optional<unsigned> requestedThreads;

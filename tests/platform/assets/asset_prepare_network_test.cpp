@@ -23,6 +23,7 @@
 #include "tests/support/binary_records.h"
 #include "tests/support/case_name.h"
 #include "tests/support/process.h"
+#include "tests/support/sanitizer_build.h"
 
 namespace ondevice::platform {
 namespace {
@@ -31,6 +32,8 @@ namespace assets = ondevice::testing::assets;
 namespace fs = std::filesystem;
 using ondevice::testing::FailsWith;
 using ondevice::testing::kPreparedRecord;
+using ondevice::testing::kSanitizerBuild;
+using ondevice::testing::kSanitizerSkipReason;
 using ondevice::testing::namedBy;
 using ondevice::testing::Prints;
 using ondevice::testing::Process;
@@ -507,6 +510,22 @@ TEST_F(AssetPrepareTest, AModelTheRecogniserCannotLoadIsRefused) {
   serveArchive("broken.tar.gz");
   EXPECT_THAT(prepare(), FailsWith(kRefused + "the speech recogniser cannot load its model"));
   EXPECT_THAT(storeEntries(), ElementsAre("en_US.lock"));
+  expectNotInstalled();
+}
+
+// A language model whose counts lie past the kilobytes read before loading (behind comment
+// lines) and claim 500 million unigrams: the loading process runs out of its memory bound at the
+// first table, rather than take gigabytes, and the archive is refused for it.
+TEST_F(AssetPrepareTest, AModelThatNeedsMoreThanItsMemoryBoundIsRefused) {
+  if (kSanitizerBuild) GTEST_SKIP() << kSanitizerSkipReason;
+  std::string languageModel;
+  for (int line = 0; line < 300; ++line) languageModel += "# a comment of forty characters ..\n";
+  languageModel += "\\data\\\nngram 1=500000000\n\n\\1-grams:\n-1.0 <s> 0\n\n\\end\\\n";
+  assets::makeModelArchive(assets::kSystemModel, served_ / "greedy.tar.gz", "tar.gz", "",
+                           {"en-us.lm.bin=" + languageModel});
+  serveArchive("greedy.tar.gz");
+  EXPECT_THAT(prepare(), FailsWith(kRefused + "the speech recogniser cannot load its model (it "
+                                              "needs more than 1024 MiB of memory)"));
   expectNotInstalled();
 }
 
