@@ -3,14 +3,20 @@
 // the voice) over each file, and measures on this thread's CPU clock the decoding, the language
 // model's odds of sentence ends (the lookups a decode makes for its words, made again) and the
 // written text. Prints one JSON line per file; with --segments, one line per utterance before it
-// (its words, pauses, odds, end and written text), to study the judgement.
+// (its words, pauses, odds, end and written text), to study the judgement. With --replay, it
+// writes such lines again with other sentence settings (sentence_rules.h, in their order), one
+// text per file, without decoding anything.
 //
 //   readable_text_cost MODEL_DIR FILE...   # MODEL_DIR holds en-us/, en-us.lm.bin, cmudict-en-us.dict
+//   readable_text_cost MODEL_DIR --segments FILE... > segments.jsonl
+//   readable_text_cost --replay segments.jsonl -1.6 -1.2 -0.7 250 0.5 1.0
 
 #include <time.h>
 
 #include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -62,16 +68,60 @@ void printSegment(const SpokenSegment& segment, const std::string& written) {
     std::cout << (i ? "," : "") << "[" << quoted(word.text) << "," << word.pauseAfterMs;
     if (word.odds) {
       std::cout << "," << word.odds->end;
-      if (word.odds->nextGoesOn) std::cout << "," << *word.odds->nextGoesOn << "," << *word.odds->nextOpens;
+      if (word.odds->nextGoesOn) {
+        std::cout << "," << *word.odds->nextGoesOn << "," << *word.odds->nextOpens;
+      }
     }
     std::cout << "]";
   }
   std::cout << "],\"written\":" << quoted(written) << "}\n";
 }
 
+SegmentEnd endNamed(const std::string& name) {
+  for (const auto end : {SegmentEnd::pause, SegmentEnd::pauseWhenLong, SegmentEnd::cut,
+                         SegmentEnd::endOfStream}) {
+    if (name == endName(end)) return end;
+  }
+  throw std::runtime_error("unknown end " + name);
+}
+
+// Writes the segments of --segments lines again with `settings`: one line of text per file.
+int replay(const char* path, const SentenceSettings& settings) {
+  std::ifstream in(path);
+  std::optional<ReadableText> text;
+  std::string written;
+  for (std::string line; std::getline(in, line);) {
+    const auto record = nlohmann::json::parse(line);
+    if (record.contains("file")) {
+      std::cout << written << "\n";
+      written.clear();
+      text.reset();
+      continue;
+    }
+    if (!text) text.emplace(settings);
+    SpokenSegment segment{{}, endNamed(record["end"])};
+    for (const auto& word : record["words"]) {
+      SpokenWord spoken{word[0], word[1], std::nullopt};
+      if (word.size() >= 3) spoken.odds = SentenceOdds{word[2], std::nullopt, std::nullopt};
+      if (word.size() == 5) {
+        spoken.odds->nextGoesOn = word[3].get<double>();
+        spoken.odds->nextOpens = word[4].get<double>();
+      }
+      segment.words.push_back(spoken);
+    }
+    written += (written.empty() ? "" : " ") + text->write(segment);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 9 && std::string(argv[1]) == "--replay") {
+    return replay(argv[2], SentenceSettings{std::stod(argv[3]), std::stod(argv[4]),
+                                            std::stod(argv[5]), std::stoi(argv[6]),
+                                            std::stod(argv[7]), std::stod(argv[8])});
+  }
   std::vector<std::string> files;
   bool segments = false;
   for (int i = 2; i < argc; ++i) {
