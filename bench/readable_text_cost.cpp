@@ -7,8 +7,8 @@
 // writes such lines again with other sentence settings (sentence_rules.h, in their order), one
 // text per file, without decoding anything.
 //
-//   readable_text_cost MODEL_DIR FILE...   # MODEL_DIR holds en-us/, en-us.lm.bin, cmudict-en-us.dict
-//   readable_text_cost MODEL_DIR --segments FILE... > segments.jsonl
+//   readable_text_cost MODEL_DIR FILE...   # MODEL_DIR holds en-us/, en-us.lm.bin,
+//   cmudict-en-us.dict readable_text_cost MODEL_DIR --segments FILE... > segments.jsonl
 //   readable_text_cost --replay segments.jsonl -1.6 -1.2 -0.7 250 0.5 1.0
 
 #include <time.h>
@@ -78,8 +78,8 @@ void printSegment(const SpokenSegment& segment, const std::string& written) {
 }
 
 SegmentEnd endNamed(const std::string& name) {
-  for (const auto end : {SegmentEnd::pause, SegmentEnd::pauseWhenLong, SegmentEnd::cut,
-                         SegmentEnd::endOfStream}) {
+  for (const auto end :
+       {SegmentEnd::pause, SegmentEnd::pauseWhenLong, SegmentEnd::cut, SegmentEnd::endOfStream}) {
     if (name == endName(end)) return end;
   }
   throw std::runtime_error("unknown end " + name);
@@ -118,9 +118,9 @@ int replay(const char* path, const SentenceSettings& settings) {
 
 int main(int argc, char** argv) {
   if (argc == 9 && std::string(argv[1]) == "--replay") {
-    return replay(argv[2], SentenceSettings{std::stod(argv[3]), std::stod(argv[4]),
-                                            std::stod(argv[5]), std::stoi(argv[6]),
-                                            std::stod(argv[7]), std::stod(argv[8])});
+    return replay(argv[2],
+                  SentenceSettings{std::stod(argv[3]), std::stod(argv[4]), std::stod(argv[5]),
+                                   std::stoi(argv[6]), std::stod(argv[7]), std::stod(argv[8])});
   }
   std::vector<std::string> files;
   bool segments = false;
@@ -158,11 +158,10 @@ int main(int argc, char** argv) {
       for (size_t i = 0; i < spoken.size(); ++i) {
         if (!spoken[i].odds) continue;
         const bool last = i + 1 == spoken.size();
-        decoder.sentenceOdds(i > 0 ? std::optional<std::string_view>(spoken[i - 1].text)
-                                   : std::nullopt,
-                             spoken[i].text,
-                             last ? std::nullopt
-                                  : std::optional<std::string_view>(spoken[i + 1].text));
+        decoder.sentenceOdds(
+            i > 0 ? std::optional<std::string_view>(spoken[i - 1].text) : std::nullopt,
+            spoken[i].text,
+            last ? std::nullopt : std::optional<std::string_view>(spoken[i + 1].text));
       }
       odds += threadSeconds() - start;
       start = threadSeconds();

@@ -3,8 +3,8 @@
 // record, even when the recogniser's library ends the process that loads the model, and nothing
 // the library prints reaches the host.
 
-#include <gmock/gmock.h>
 #include <dlfcn.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <link.h>
 #include <sys/stat.h>

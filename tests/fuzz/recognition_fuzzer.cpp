@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/platform/module/audio/utterance_segmenter.h"
 #include "engine/platform/module/recognition/decoder_pool.h"
 #include "engine/platform/module/recognition/pocketsphinx_decoder.h"
-#include "engine/platform/module/audio/utterance_segmenter.h"
 #include "engine/platform/module/speech_libraries.h"
 #include "engine/platform/module/text/readable_text.h"
 #include "tests/fuzz/fuzz_check.h"

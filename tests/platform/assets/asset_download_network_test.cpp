@@ -151,8 +151,7 @@ TEST_F(AssetDownloadTest, OnlyHttpAndHttpsAreSpoken) {
         {request("redirect-ftp"), "Download of assets for en_US failed: Unsupported protocol"},
         {refusedWithCredentials, "Download of assets for en_US failed: Couldn't connect"}}) {
     SCOPED_TRACE(r.url);  // the server's port is known only once it runs
-    expectFailure(r, AllOf(StartsWith(expected), Not(HasSubstr("secret")),
-                           Not(HasSubstr("user"))));
+    expectFailure(r, AllOf(StartsWith(expected), Not(HasSubstr("secret")), Not(HasSubstr("user"))));
     EXPECT_FALSE(fs::exists(partial_));
   }
 }

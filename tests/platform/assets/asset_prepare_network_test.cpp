@@ -315,9 +315,9 @@ TEST_P(ModelsPlace, IsTakenOnlyFromTheToolsOwn) {
     expectInstalled();
     EXPECT_THAT(storeEntries(), ElementsAre("en_US", "en_US.lock", "en_US.staging-notes"));
   } else {
-    EXPECT_THAT(prepare(), FailsWith("Cannot install the assets for en_US: " +
-                                     (store_ / "en_US").string() +
-                                     " is in the way (it is not what ondevice-stt made there)"));
+    EXPECT_THAT(prepare(),
+                FailsWith("Cannot install the assets for en_US: " + (store_ / "en_US").string() +
+                          " is in the way (it is not what ondevice-stt made there)"));
     EXPECT_TRUE(server_.requests().empty());
     EXPECT_THAT(storeEntries(), ElementsAre("en_US", "en_US.lock", "en_US.staging-notes"));
   }
@@ -582,14 +582,15 @@ TEST_P(PartialThatIsNoFile, IsReplacedOnlyWhenNothingIsLost) {
 }
 
 const InTheWay kInTheWay[] = {
-    {"link", [](const fs::path& partial,
-                const fs::path& precious) { fs::create_symlink(precious, partial); },
-     true},
-    {"empty directory", [](const fs::path& partial, const fs::path&) {
-       fs::create_directories(partial);
+    {"link",
+     [](const fs::path& partial, const fs::path& precious) {
+       fs::create_symlink(precious, partial);
      },
      true},
-    {"directory", [](const fs::path& partial, const fs::path& precious) {
+    {"empty directory",
+     [](const fs::path& partial, const fs::path&) { fs::create_directories(partial); }, true},
+    {"directory",
+     [](const fs::path& partial, const fs::path& precious) {
        fs::create_directories(partial);
        fs::copy_file(precious, partial / "inside");
      },

@@ -41,7 +41,8 @@ TEST_P(DurableFile, NeverWritesThroughWhatBearsTheTemporaryName) {
 
 const LeftInPlace kLeftInPlace[] = {
     {"hard link", [](const fs::path& other, const fs::path& t) { fs::create_hard_link(other, t); }},
-    {"symbolic link", [](const fs::path& other, const fs::path& t) { fs::create_symlink(other, t); }},
+    {"symbolic link",
+     [](const fs::path& other, const fs::path& t) { fs::create_symlink(other, t); }},
 };
 INSTANTIATE_TEST_SUITE_P(, DurableFile, ::testing::ValuesIn(kLeftInPlace),
                          namedBy<&LeftInPlace::name>);

@@ -189,7 +189,8 @@ TEST_F(CatalogEnvironmentTest, TheNamedFileReplacesTheBuiltInCatalog) {
   EXPECT_EQ(catalog.find("en_US"), nullptr);
 
   useCatalog("");  // empty counts as unset
-  EXPECT_NE(AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile).find("en_US"), nullptr);
+  EXPECT_NE(AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile).find("en_US"),
+            nullptr);
 }
 
 // A valid catalog padded with blanks to exactly the cap loads; one byte more is refused.
@@ -199,7 +200,8 @@ TEST_F(CatalogEnvironmentTest, AFileLargerThanTheCapIsRefusedUnread) {
   ondevice::testing::writeText(
       file, catalog + std::string(AssetCatalog::kMaximumFileSize - catalog.size(), ' '));
   useCatalog(file);
-  EXPECT_NE(AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile).find("de_DE"), nullptr);
+  EXPECT_NE(AssetCatalog::load(PlatformSettings::fromEnvironment().catalogFile).find("de_DE"),
+            nullptr);
 
   ondevice::testing::writeText(
       file, catalog + std::string(AssetCatalog::kMaximumFileSize + 1 - catalog.size(), ' '));

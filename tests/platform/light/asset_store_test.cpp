@@ -25,8 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using ondevice::testing::caseName;
-using ondevice::testing::namedBy;
 using ondevice::testing::EnvironmentScope;
+using ondevice::testing::namedBy;
 using ondevice::testing::writeText;
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;

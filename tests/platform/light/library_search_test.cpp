@@ -68,7 +68,9 @@ TEST_P(LibrarySearchPath, FindsWhatTheLoaderWould) {
 
 const Needs kNeeds[] = {
     {"runpath with origin", {{"libcurX.so.4"}, std::nullopt, "$ORIGIN/libs"}, true, true},
-    {"runpath with braced origin", {{"libcurX.so.4"}, std::nullopt, "/no:${ORIGIN}/libs"}, true,
+    {"runpath with braced origin",
+     {{"libcurX.so.4"}, std::nullopt, "/no:${ORIGIN}/libs"},
+     true,
      true},
     {"rpath", {{"libcurX.so.4"}, "$ORIGIN/libs", std::nullopt}, true, true},
     {"rpath passed over for a runpath", {{"libcurX.so.4"}, "$ORIGIN/libs", "/no"}, true, false},
@@ -76,10 +78,14 @@ const Needs kNeeds[] = {
     {"nowhere named", {{"libc.so.6", "libcurX.so.4"}, std::nullopt, std::nullopt}, true, false},
     {"no library", {{"libcurX.so.4"}, std::nullopt, "$ORIGIN/libs"}, false, false},
     {"a path", {{"$SCRATCH/libs/libcurX.so.4"}, std::nullopt, std::nullopt}, true, true},
-    {"a path to no library", {{"$SCRATCH/libs/libcurX.so.4"}, std::nullopt, std::nullopt}, false,
+    {"a path to no library",
+     {{"$SCRATCH/libs/libcurX.so.4"}, std::nullopt, std::nullopt},
+     false,
      false},
-    {"system libraries", {{"libc.so.6", "libm.so.6", "libcurl.so.4"}, std::nullopt, std::nullopt},
-     true, true},
+    {"system libraries",
+     {{"libc.so.6", "libm.so.6", "libcurl.so.4"}, std::nullopt, std::nullopt},
+     true,
+     true},
 };
 INSTANTIATE_TEST_SUITE_P(, LibrarySearchPath, ::testing::ValuesIn(kNeeds), namedBy<&Needs::name>);
 

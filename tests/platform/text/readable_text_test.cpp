@@ -36,21 +36,18 @@ TEST_P(WrittenWord, TakesItsCaseFromTheListOrACertainRule) {
 
 INSTANTIATE_TEST_SUITE_P(
     , WrittenWord,
-    ::testing::Values(WordCase{"i", "I"}, WordCase{"i'm", "I'm"}, WordCase{"i'll", "I'll"},
-                      WordCase{"monday", "Monday"}, WordCase{"english", "English"},
-                      WordCase{"london", "London"}, WordCase{"fbi", "FBI"},
-                      WordCase{"mcdonald", "McDonald"}, WordCase{"london's", "London's"},
-                      // The list knows these in both forms: no rule makes them names.
-                      WordCase{"may", "may"}, WordCase{"march", "march"},
-                      WordCase{"will", "will"}, WordCase{"bill", "bill"},
-                      WordCase{"china", "china"}, WordCase{"turkey", "turkey"},
-                      WordCase{"house", "house"}, WordCase{"it's", "it's"},
-                      WordCase{"african-american", "African-American"},
-                      WordCase{"mr", "Mr."}, WordCase{"mrs", "Mrs."}, WordCase{"dr", "Dr."},
-                      WordCase{"st", "St."},
-                      // Letters already capitalised stay so; unknown words stay as spoken.
-                      WordCase{"NASA", "NASA"}, WordCase{"zzyzx", "zzyzx"},
-                      WordCase{"u.s.", "u.s."}),
+    ::testing::Values(
+        WordCase{"i", "I"}, WordCase{"i'm", "I'm"}, WordCase{"i'll", "I'll"},
+        WordCase{"monday", "Monday"}, WordCase{"english", "English"}, WordCase{"london", "London"},
+        WordCase{"fbi", "FBI"}, WordCase{"mcdonald", "McDonald"}, WordCase{"london's", "London's"},
+        // The list knows these in both forms: no rule makes them names.
+        WordCase{"may", "may"}, WordCase{"march", "march"}, WordCase{"will", "will"},
+        WordCase{"bill", "bill"}, WordCase{"china", "china"}, WordCase{"turkey", "turkey"},
+        WordCase{"house", "house"}, WordCase{"it's", "it's"},
+        WordCase{"african-american", "African-American"}, WordCase{"mr", "Mr."},
+        WordCase{"mrs", "Mrs."}, WordCase{"dr", "Dr."}, WordCase{"st", "St."},
+        // Letters already capitalised stay so; unknown words stay as spoken.
+        WordCase{"NASA", "NASA"}, WordCase{"zzyzx", "zzyzx"}, WordCase{"u.s.", "u.s."}),
     testing::numberedBy<&WordCase::spoken>);
 
 TEST(CasingTable, HoldsTheListsCapitalisedWords) {
@@ -111,18 +108,17 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"ATitleAtTheEndOfASegment",
                  {segment("i spoke to mr|-0.7"), segment("smith on monday|-0.9")},
                  {"I spoke to Mr.", "Smith on Monday."}},
-        TextCase{"TheNameAfterATitleInsideASegment",
-                 {segment("ask dr brown|-1")},
-                 {"Ask Dr. Brown."}},
+        TextCase{
+            "TheNameAfterATitleInsideASegment", {segment("ask dr brown|-1")}, {"Ask Dr. Brown."}},
         TextCase{"AWordTheListKnowsInBothForms",
                  {segment("we met in may|-1.0"), segment("may i come in|-1.0")},
                  {"We met in may.", "May I come in?"}},
-        TextCase{"ASegmentOfOneWord",
-                 {segment("yes|-0.5"), segment("the|-2.3"), segment("end", SegmentEnd::endOfStream)},
-                 {"Yes.", "The", "end."}},
-        TextCase{"TextAlreadyCapitalised",
-                 {segment("NASA launched It|-0.9")},
-                 {"NASA launched It."}},
+        TextCase{
+            "ASegmentOfOneWord",
+            {segment("yes|-0.5"), segment("the|-2.3"), segment("end", SegmentEnd::endOfStream)},
+            {"Yes.", "The", "end."}},
+        TextCase{
+            "TextAlreadyCapitalised", {segment("NASA launched It|-0.9")}, {"NASA launched It."}},
         TextCase{"ASentenceEndInsideASegmentAtALongPause",
                  {segment("that is all|600|-0.5|-1.4|-3.0 thank you|-0.4")},
                  {"That is all. Thank you."}},
@@ -132,10 +128,10 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"NoSentenceEndWhereTheNextWordGoesOn",
                  {segment("he went to|600|-1.9|-2.5|-1.0 town|-0.8")},
                  {"He went to town."}},
-        TextCase{"TheEndOfTheAudioEndsASentence",
-                 {segment("how much there might be in his power to do for",
-                          SegmentEnd::endOfStream)},
-                 {"How much there might be in his power to do for."}},
+        TextCase{
+            "TheEndOfTheAudioEndsASentence",
+            {segment("how much there might be in his power to do for", SegmentEnd::endOfStream)},
+            {"How much there might be in his power to do for."}},
         TextCase{"ACutWithoutAPauseRarelyEndsOne",
                  {segment("and then we went|-1.0", SegmentEnd::cut), segment("home|-0.8")},
                  {"And then we went", "home."}},

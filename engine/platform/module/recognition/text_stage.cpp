@@ -5,7 +5,8 @@
 namespace ondevice::platform {
 
 bool writesReadableEnglish(std::string_view localeIdentifier) {
-  const std::string_view language = localeIdentifier.substr(0, localeIdentifier.find_first_of("_-"));
+  const std::string_view language =
+      localeIdentifier.substr(0, localeIdentifier.find_first_of("_-"));
   return language.size() == 2 && (language[0] == 'e' || language[0] == 'E') &&
          (language[1] == 'n' || language[1] == 'N');
 }

@@ -28,8 +28,8 @@ namespace {
 
 bool isAsciiWord(const std::string& word) {
   return !word.empty() && std::all_of(word.begin(), word.end(), [](unsigned char c) {
-           return c > ' ' && c < 0x7f && c != '\\' && c != '"';
-         });
+    return c > ' ' && c < 0x7f && c != '\\' && c != '"';
+  });
 }
 
 std::string lowered(std::string word) {

@@ -37,10 +37,10 @@ class ReadableText {
   void endSentence(std::string& text);
 
   SentenceSettings settings_;
-  bool sentenceOpen_ = false;          // the last segment ended inside a sentence
-  bool nameNext_ = false;              // the word before was a title
-  std::vector<std::string> opening_;   // the running sentence's first words, as spoken
-  std::vector<std::string> closing_;   // its last two words, as spoken
+  bool sentenceOpen_ = false;         // the last segment ended inside a sentence
+  bool nameNext_ = false;             // the word before was a title
+  std::vector<std::string> opening_;  // the running sentence's first words, as spoken
+  std::vector<std::string> closing_;  // its last two words, as spoken
 };
 
 }  // namespace ondevice::platform

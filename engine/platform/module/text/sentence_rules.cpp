@@ -19,17 +19,18 @@ bool among(std::string_view word, std::initializer_list<std::string_view> words)
 
 // Subjects after an inverted auxiliary. Objects ("do it", "have it") and conditional
 // inversions ("had he", "were it", "should you") are left out: those open statements too.
-constexpr std::string_view kSingularSubjects[] = {"it", "he", "she", "this", "that", "there", "the", "your",
-                                     "my", "his", "her", "our", "their", "a", "an", "anyone",
-                                     "anybody", "anything", "everyone", "everything", "someone",
-                                     "somebody", "something"};
-constexpr std::string_view kPluralSubjects[] = {"you", "we", "they", "there", "these", "those", "the",
-                                   "your", "my", "his", "her", "our", "their"};
+constexpr std::string_view kSingularSubjects[] = {
+    "it",      "he",       "she",      "this",       "that",    "there",    "the",      "your",
+    "my",      "his",      "her",      "our",        "their",   "a",        "an",       "anyone",
+    "anybody", "anything", "everyone", "everything", "someone", "somebody", "something"};
+constexpr std::string_view kPluralSubjects[] = {"you",   "we",  "they", "there", "these",
+                                                "those", "the", "your", "my",    "his",
+                                                "her",   "our", "their"};
 constexpr std::string_view kPersonalSubjects[] = {"i", "you", "we", "they"};
-constexpr std::string_view kAnySubject[] = {"i", "you", "we", "they", "he", "she", "it", "this", "that",
-                               "there", "the", "your", "my", "his", "her", "our", "their",
-                               "anyone", "anybody", "anything", "everyone", "someone",
-                               "somebody", "something"};
+constexpr std::string_view kAnySubject[] = {
+    "i",     "you",    "we",      "they",     "he",       "she",     "it",       "this",
+    "that",  "there",  "the",     "your",     "my",       "his",     "her",      "our",
+    "their", "anyone", "anybody", "anything", "everyone", "someone", "somebody", "something"};
 
 // Whether the auxiliary `verb` before `subject` opens a question.
 bool invertedAuxiliary(std::string_view verb, std::string_view subject) {
@@ -42,8 +43,8 @@ bool invertedAuxiliary(std::string_view verb, std::string_view subject) {
   if (among(verb, {"do", "don't", "have", "haven't", "may"})) {
     return among(subject, kPersonalSubjects) && !(verb == "may" && subject == "you");
   }
-  if (among(verb, {"did", "didn't", "can", "can't", "could", "couldn't", "will", "won't",
-                   "would", "wouldn't", "shall"})) {
+  if (among(verb, {"did", "didn't", "can", "can't", "could", "couldn't", "will", "won't", "would",
+                   "wouldn't", "shall"})) {
     return among(subject, kAnySubject);
   }
   if (among(verb, {"should", "shouldn't"})) {
@@ -53,11 +54,11 @@ bool invertedAuxiliary(std::string_view verb, std::string_view subject) {
 }
 
 constexpr std::string_view kWhWords[] = {"what", "where", "when", "why", "how", "who", "which"};
-constexpr std::string_view kAuxiliaries[] = {"is", "isn't", "are", "aren't", "was", "wasn't", "were",
-                                "weren't", "am", "do", "don't", "does", "doesn't", "did",
-                                "didn't", "can", "can't", "could", "couldn't", "will", "won't",
-                                "would", "wouldn't", "shall", "should", "shouldn't", "have",
-                                "haven't", "has", "hasn't"};
+constexpr std::string_view kAuxiliaries[] = {
+    "is",     "isn't",     "are",      "aren't",  "was",     "wasn't", "were",     "weren't",
+    "am",     "do",        "don't",    "does",    "doesn't", "did",    "didn't",   "can",
+    "can't",  "could",     "couldn't", "will",    "won't",   "would",  "wouldn't", "shall",
+    "should", "shouldn't", "have",     "haven't", "has",     "hasn't"};
 
 bool whQuestion(std::string_view first, std::string_view second) {
   // "what's", "where's", "who's", "how'd", "what're", ...
@@ -71,9 +72,8 @@ bool whQuestion(std::string_view first, std::string_view second) {
 }
 
 bool questionTag(std::string_view verb, std::string_view subject) {
-  return among(verb, {"isn't", "aren't", "wasn't", "weren't", "don't", "doesn't", "didn't",
-                      "won't", "wouldn't", "can't", "couldn't", "haven't", "hasn't",
-                      "shouldn't"}) &&
+  return among(verb, {"isn't", "aren't", "wasn't", "weren't", "don't", "doesn't", "didn't", "won't",
+                      "wouldn't", "can't", "couldn't", "haven't", "hasn't", "shouldn't"}) &&
          among(subject, {"it", "you", "he", "she", "they", "we", "i", "there"});
 }
 
@@ -112,7 +112,8 @@ bool isQuestion(std::span<const std::string> opening, std::span<const std::strin
   }
   size_t first = 0;
   // A conjunction or an interjection before the question: "and is it", "oh do you".
-  while (first < opening.size() && among(loweredAscii(opening[first]), {"and", "but", "oh", "well"})) {
+  while (first < opening.size() &&
+         among(loweredAscii(opening[first]), {"and", "but", "oh", "well"})) {
     ++first;
   }
   if (first + 1 >= opening.size()) {

@@ -14,10 +14,10 @@ namespace ondevice::platform {
 
 // Why the segmenter ended the utterance.
 enum class SegmentEnd {
-  pause,           // a pause of 0.4 s or more
-  pauseWhenLong,   // a shorter pause, once the utterance had grown long
-  cut,             // no pause at all: cut at its quietest stretch to bound its length
-  endOfStream,     // the audio ended
+  pause,          // a pause of 0.4 s or more
+  pauseWhenLong,  // a shorter pause, once the utterance had grown long
+  cut,            // no pause at all: cut at its quietest stretch to bound its length
+  endOfStream,    // the audio ended
 };
 
 // The language model's view of a sentence ending after a word, as log10 probabilities given
@@ -31,8 +31,8 @@ struct SentenceOdds {
 };
 
 struct SpokenWord {
-  std::string text;        // as the recogniser spells it: "mr", "i'm", "dashwood"
-  int pauseAfterMs = 0;    // silence heard before the next word of the utterance
+  std::string text;      // as the recogniser spells it: "mr", "i'm", "dashwood"
+  int pauseAfterMs = 0;  // silence heard before the next word of the utterance
   // Given for the utterance's last word and for words followed by a long pause.
   std::optional<SentenceOdds> odds;
 };
