@@ -12,6 +12,7 @@
 #include "engine/platform/module/audio/noise_gate.h"
 #include "engine/platform/module/audio/utterance_segmenter.h"
 #include "engine/platform/module/recognition/decoder_pool.h"
+#include "engine/platform/module/recognition/model_loader.h"
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
@@ -68,7 +69,7 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
       }
 
       pool_ = std::make_unique<DecoderPool>(
-          *model_.files, threads_,
+          std::make_shared<ModelLoader>(*model_.files, model_.derivedDirectory), threads_,
           [results = results_](TranscriptionResult result) { results->deliver(std::move(result)); },
           model_.notes);
       NoiseGate gate;

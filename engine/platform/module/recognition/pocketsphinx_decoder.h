@@ -1,8 +1,9 @@
 #pragma once
 // One PocketSphinx decoder with a loaded model, decoding whole utterances. Each utterance is
-// decoded on its own (features normalised over the utterance alone), so the text of an
-// utterance never depends on what the same decoder decoded before: the threads that share the
-// work can divide it any way and still agree with a single decoder.
+// decoded on its own (features normalised over the utterance alone), and every decoder has
+// decoded the same warm-up signal before its first utterance, so the text of an utterance never
+// depends on what the same decoder decoded before: the threads that share the work can divide
+// it any way and still agree with a single decoder.
 //
 //   PocketSphinxDecoder decoder(model);          // loads the model; throws PlatformError
 //   RecognisedSpeech speech = decoder.decode(samples);
@@ -50,6 +51,10 @@ class PocketSphinxDecoder {
   // Decodes 16 kHz mono samples as one utterance; throws PlatformError when the decoder fails.
   RecognisedSpeech decode(std::span<const int16_t> samples,
                           FrequencyWarp warp = FrequencyWarp::none);
+
+  // Whether the language model holds `word` (a dictionary word without its variant suffix): the
+  // search enters no other word of the dictionary.
+  bool knows(const std::string& word) const;
 
  private:
   struct Handles;
