@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace ondevice {
@@ -57,13 +58,18 @@ bool RegularFile::readExactlyAt(void* buffer, std::size_t count, off_t offset) c
 }
 
 int RegularFile::readAll(std::string& out, std::size_t limit) const {
-  char buffer[65536];
+  // Read straight into `out`, a block at a time: a buffer on the stack would not fit the small
+  // stacks a host may give the tool.
+  constexpr std::size_t kBlock = 65536;
   std::size_t appended = 0;
   while (appended <= limit) {
-    const ssize_t n = read(buffer, sizeof buffer);
-    if (n < 0) return errno;
+    const std::size_t start = out.size();
+    out.resize(start + kBlock);
+    const ssize_t n = read(out.data() + start, kBlock);
+    const int error = errno;
+    out.resize(start + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (n < 0) return error;
     if (n == 0) break;
-    out.append(buffer, static_cast<std::size_t>(n));
     appended += static_cast<std::size_t>(n);
   }
   return 0;

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "base/stacks.h"
 #include "cli/arguments.h"
 #include "cli/dispatch.h"
 #include "engine/platform/light/real_speech_platform.h"
 #include "output/helper_error.h"
+#include "output/host_streams.h"
 #include "output/json_writer.h"
 #include "output/run_end.h"
 
@@ -41,6 +43,10 @@ std::string descriptionOf(std::exception_ptr error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Only the run's records reach the host's streams; what libraries print goes to /dev/null.
+  ondevice::takeHostStreams();
+  // Threads get stacks of their own size, not the host's stack limit.
+  ondevice::setThreadStackDefault();
   // A host that stops reading, or a file size limit, must give a failed write, not a process
   // killed by SIGPIPE or SIGXFSZ.
   std::signal(SIGPIPE, SIG_IGN);

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "base/stacks.h"
 #include "engine/text_trimming.h"
 
 namespace ondevice {
@@ -24,6 +25,7 @@ ResultCollector ResultCollector::start(platform::SpeechTranscriberRef transcribe
   std::promise<std::vector<Segment>> promise;
   ResultCollector collector(promise.get_future());
   std::thread([transcriber = std::move(transcriber), promise = std::move(promise)]() mutable {
+    const AlternateSignalStack signalStack;  // for the exit guard's fault handler
     try {
       promise.set_value(collectResults(transcriber));
     } catch (...) {

@@ -10,6 +10,7 @@
 
 #include "base/system_error.h"
 #include "base/write_all.h"
+#include "output/host_streams.h"
 #include "output/run_end.h"
 
 namespace ondevice {
@@ -74,7 +75,7 @@ void removePartialLine(int fd, off_t start) {
 void writeRecordLine(OutputStream stream, std::string_view text) {
   const bool toOutput = stream == OutputStream::standardOutput;
   claimRunReport(toOutput ? 0 : 1);
-  const int fd = toOutput ? STDOUT_FILENO : STDERR_FILENO;
+  const int fd = toOutput ? hostOutputDescriptor() : hostErrorDescriptor();
   const std::optional<off_t> start = lineStart(fd);
   // A closed stream, a pipe whose reader is gone, a full device, a file at its size limit: the
   // host never got the record, so the run has failed.

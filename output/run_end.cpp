@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "base/stacks.h"
 #include "base/write_all.h"
+#include "output/host_streams.h"
 #include "output/json_text.h"
 
 namespace ondevice {
@@ -44,7 +46,7 @@ GuardClaim claimForExitGuard() noexcept {
 // thread, so a plain pointer in thread-local storage needs no lock.
 thread_local const char* activity = nullptr;
 
-// Set once before any other thread exists.
+// Set once before any other thread exists. The main thread's id is also the process's.
 pid_t mainThread = 0;
 // The thread writing the guard's record, once it claimed the report.
 std::atomic<pid_t> guardThread{0};
@@ -90,10 +92,18 @@ class GuardRecord {
 [[noreturn]] void reportAndEnd(const char* generalDescription) noexcept {
   guardThread = currentThread();
   const GuardRecord record(activity != nullptr ? activity : generalDescription);
-  // Nothing more can be reported should either write fail.
-  writeAll(STDERR_FILENO, record.text());
-  writeAll(STDERR_FILENO, "\n");  // the line feed as a write of its own, like every record's
+  // Nothing more can be reported should either write fail. The line feed is a write of its
+  // own, like every record's.
+  const int hostError = hostErrorDescriptor();
+  writeAll(hostError, record.text());
+  writeAll(hostError, "\n");
   ::_exit(1);
+}
+
+// A process forked from the run (the model load check) inherits the guard, but the run's record
+// is the run's own to write: such a process ends quietly.
+void endQuietlyIfForked() noexcept {
+  if (::getpid() != mainThread) ::_exit(1);
 }
 
 // Another thread is writing the guard's record and ends the process next; should this be that
@@ -104,6 +114,7 @@ class GuardRecord {
 }
 
 void onExit() noexcept {
+  endQuietlyIfForked();
   const GuardClaim claim = claimForExitGuard();
   switch (claim.owner) {
     case GuardClaim::Owner::exitGuard:
@@ -132,6 +143,7 @@ const char* generalDescriptionOf(int signal) noexcept {
 }
 
 void onFatalSignal(int signal) noexcept {
+  endQuietlyIfForked();
   const GuardClaim claim = claimForExitGuard();
   switch (claim.owner) {
     case GuardClaim::Owner::exitGuard:
@@ -148,11 +160,13 @@ void onFatalSignal(int signal) noexcept {
 void installExitGuard() {
   mainThread = currentThread();
   std::atexit([] { onExit(); });
+  // A fault of a stack that ran out must not run its handler on that stack.
+  useAlternateSignalStackForever();
   struct sigaction action {};
   action.sa_handler = [](int signal) { onFatalSignal(signal); };
   sigemptyset(&action.sa_mask);
   // A fault inside the handler itself ends the process the default way, never a loop.
-  action.sa_flags = SA_RESETHAND;
+  action.sa_flags = SA_RESETHAND | SA_ONSTACK;
   for (const int signal : kFatalSignals) ::sigaction(signal, &action, nullptr);
 }
 

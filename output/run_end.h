@@ -31,7 +31,12 @@
 namespace ondevice {
 
 // Installs the exit guard: an exit handler and handlers of the fatal signals (SIGSEGV, SIGBUS,
-// SIGFPE, SIGILL, SIGABRT). Call first thing in main, before any other thread exists.
+// SIGFPE, SIGILL, SIGABRT). Call first thing in main, after takeHostStreams() (the guard writes
+// to the host's standard error, output/host_streams.h) and before any other thread exists. The
+// handlers run on an alternate signal stack where the thread has one (base/stacks.h): the main
+// thread gets one here, and every other thread that may fault keeps an AlternateSignalStack
+// while it runs. A process forked from the run ends quietly with status 1 where the guard would
+// have written the record.
 void installExitGuard();
 
 // Claims the run's report for the entry point, which is about to write a record or to end the

@@ -7,8 +7,8 @@
 
 #include <filesystem>
 #include <string>
-#include <system_error>
 
+#include "engine/platform/installed_marker.h"
 #include "engine/platform/model_parts.h"
 
 namespace ondevice::platform {
@@ -31,12 +31,13 @@ struct AssetStoreLayout {
   std::filesystem::path derived() const { return root / (locale + ".derived"); }
 };
 
-// Whether the locale's model is installed in the store: marked, and its parts in place. The one
-// answer to that question, for the status check and the installer alike. Never throws.
+// Whether the locale's model is installed in the store: marked, its parts in place, and the
+// files its marker records of the sizes recorded (installed_marker.h). The one answer to that
+// question, for the status check and the installer alike. Costs a small read and a stat per
+// recorded file; never throws but for a lack of memory.
 inline bool isInstalledInStore(const AssetStoreLayout& layout, const ModelParts& parts) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(layout.marker(), error) &&
-         holdsModelParts(layout.installed(), parts);
+  return holdsModelParts(layout.installed(), parts) &&
+         markerHolds(layout.marker(), layout.installed());
 }
 
 }  // namespace ondevice::platform

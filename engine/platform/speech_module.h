@@ -47,6 +47,8 @@ struct AnalyzerModel {
 
   std::optional<ModelFiles> files;
   std::exception_ptr unavailable;  // when files is empty: the failure the analysis throws
+  // The model as errors name it: "Cannot load the speech model for en_US: ...".
+  std::string name = "the speech model";
   // Where the model's derived, faster loading form is kept (AssetStoreLayout::derived()); none
   // for nowhere. Found there when complete and made from these files; else made there, when it
   // can be written.

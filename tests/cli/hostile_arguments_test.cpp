@@ -1,6 +1,6 @@
-// The binary against what a host hands it directly: malformed and enormous arguments, and
+// The binary against what a host hands it directly: malformed and enormous arguments,
 // standard streams that are closed, lead to a pipe without reader, or to files that may not
-// grow.
+// grow, and a small stack.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,10 +11,13 @@
 #include <vector>
 
 #include "tests/cli/hostile_input.h"
+#include "tests/support/asset_test_support.h"
 #include "tests/support/binary_records.h"
 #include "tests/support/case_name.h"
 #include "tests/support/files.h"
 #include "tests/support/json_check.h"
+#include "tests/support/sanitizer_build.h"
+#include "tests/support/speech_test_support.h"
 
 namespace ondevice::testing::hostile {
 namespace {
@@ -252,6 +255,65 @@ const SizeLimit kSizeLimits[] = {
 };
 INSTANTIATE_TEST_SUITE_P(, FileSizeLimit, ::testing::ValuesIn(kSizeLimits),
                          namedBy<&SizeLimit::name>);
+
+// ---------------------------------------------------------------------------------------------
+// Stack limits
+
+// A host that starts the tool with a small stack (ulimit -s): every command works. glibc gives
+// new threads stacks of the limit's size unless told otherwise, and a 64 KiB buffer on the main
+// thread's stack (the catalog's read) ended every command with a fault and no record.
+class SmallStack : public ::testing::TestWithParam<std::tuple<rlim_t, Command>> {};
+
+// A catalog file naming the system model, and a store, in `dir`: the commands read the file.
+ProcessOptions withCatalogFile(const fs::path& dir) {
+  assets::CatalogLine line;
+  line.system = assets::kSystemModel;
+  writeText(dir / "catalog.json", assets::catalogJson({line}));
+  ProcessOptions options;
+  options.environment = {{"ONDEVICE_STT_CATALOG", (dir / "catalog.json").string()},
+                         {"ONDEVICE_STT_ASSETS", (dir / "store").string()}};
+  return options;
+}
+
+TEST_P(SmallStack, EveryCommandWorks) {
+  ScratchDirectory scratch;
+  ProcessOptions options = withCatalogFile(scratch.path());
+  options.limits[RLIMIT_STACK] = std::get<rlim_t>(GetParam()) << 10;
+  std::vector<std::string> arguments = std::get<Command>(GetParam()).arguments;
+  if (arguments.back() == "--file") {  // two seconds of speech: a decoder thread loads the model
+    const fs::path clip = scratch.path() / "speech.wav";
+    speech::sox({kSpeechFile, clip.string(), "trim", "0", "2"});
+    arguments.push_back(clip.string());
+  }
+  const ProcessResult r = run(arguments, options);
+  EXPECT_THAT(r, EndsWithOneRecord());
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+}
+
+const Command kStackCommands[] = {
+    {"version", {"version"}},
+    {"is-available", {"is-available"}},
+    {"prepare", {"prepare"}},
+    {"transcribe", {"transcribe", "--file"}},
+};
+INSTANTIATE_TEST_SUITE_P(, SmallStack,
+                         ::testing::Combine(::testing::Values(64, 128, 256),
+                                            ::testing::ValuesIn(kStackCommands)),
+                         [](const auto& info) {
+                           return caseName(std::to_string(std::get<rlim_t>(info.param)) + " KiB " +
+                                           std::get<Command>(info.param).name);
+                         });
+
+// A stack too small for the main thread's own work: the fault still ends the run with one
+// record, written from a stack of the handler's own.
+TEST(HostileInput, AStackThatRunsOutStillGivesOneRecord) {
+  if (kSanitizerBuild) GTEST_SKIP() << "a sanitizer's runtime needs more stack than this to start";
+  ScratchDirectory scratch;
+  ProcessOptions options = withCatalogFile(scratch.path());
+  options.limits[RLIMIT_STACK] = 20u << 10;
+  EXPECT_THAT(run({"transcribe", "--no-prepare", "--file", kSpeechFile}, options),
+              EndsWithOneRecord());
+}
 
 }  // namespace
 }  // namespace ondevice::testing::hostile

@@ -222,9 +222,11 @@ const Audio kAudio[] = {
     // More channels than any decoder takes: refused when the decoder is opened.
     {"thousand-channels.wav", wav({.channels = 1000}, kTone), 1},
     {"zero-rate.wav", wav({.sampleRate = 0}, kTone), 1},
-    {"one-hertz.wav", wav({.sampleRate = 1}, kTone.substr(0, 20)), {}},
-    // A sample rate no audio has is refused when the file is opened, before the resampler
-    // would spend a gigabyte and seconds on it.
+    // A sample rate no audio has is refused when the file is opened: at 1 Hz each sample
+    // would be 16 000 of the recogniser's (16 KB of WAV, a gigabyte at its peak), at 1 GHz the
+    // resampler would spend a gigabyte and seconds before producing one sample.
+    {"one-hertz.wav", wav({.sampleRate = 1}, std::string(16384, '\0')), 1},
+    {"below-a-kilohertz.wav", wav({.sampleRate = 999}, kTone), 1},
     {"top-rate.wav", wav({.sampleRate = 0x7FFFFFFF}, kTone), 1},
     {"gigahertz.wav", wav({.sampleRate = 1077944064}, kTone), 1},
     {"gigahertz-8-bit.wav",

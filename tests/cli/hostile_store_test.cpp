@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -129,7 +130,7 @@ TEST_P(StoreThatIsNoDirectory, FailsOrInstallsCompletely) {
 const NoDirectory kNoDirectories[] = {
     {"a file", "a-file", true},
     {"below a file", "a-file/below", true},
-    {"locale is a file", "locale-is-a-file", false},
+    {"locale is a file", "locale-is-a-file", true},
     {"partial is a directory", "partial-is-a-directory", false},
 };
 INSTANTIATE_TEST_SUITE_P(, StoreThatIsNoDirectory, ::testing::ValuesIn(kNoDirectories),
@@ -173,6 +174,45 @@ const NoFile kNoFiles[] = {
 };
 INSTANTIATE_TEST_SUITE_P(, CatalogThatIsNoFile, ::testing::ValuesIn(kNoFiles),
                          namedBy<&NoFile::name>);
+
+// The locale's lock file a FIFO without writer, a directory, or a link to an endless device:
+// the status check and the installer never wait on it or read it; prepare, and transcribe,
+// which prepares first, fail at once naming it.
+struct NotALock {
+  std::string name;
+  std::function<void(const fs::path&)> make;
+};
+
+class LockThatIsNoFile : public ::testing::TestWithParam<NotALock> {};
+
+TEST_P(LockThatIsNoFile, IsAnErrorNamingIt) {
+  ScratchDirectory scratch;
+  const fs::path store = scratch.path() / "store";
+  const fs::path lock = store / "en_US.lock";
+  fs::create_directories(store);
+  GetParam().make(lock);
+  const fs::path catalog = scratch.path() / "catalog.json";
+  assets::CatalogLine line;
+  line.archive = "http://127.0.0.1:1/ok/en_US.tar.gz";  // never asked: the lock comes first
+  line.sha256 = std::string(64, '0');
+  writeText(catalog, assets::catalogJson({line}));
+  ProcessOptions options;
+  options.environment = {{"ONDEVICE_STT_CATALOG", catalog.string()},
+                         {"ONDEVICE_STT_ASSETS", store.string()}};
+  options.timeout = std::chrono::seconds(20);
+  EXPECT_THAT(runBinary({"prepare"}, options), FailsWith(HasSubstr(lock.string())));
+  EXPECT_THAT(runBinary({"transcribe", "--file", kSpeechFile}, options),
+              FailsWith(HasSubstr(lock.string())));
+}
+
+const NotALock kNotLocks[] = {
+    {"fifo", [](const fs::path& lock) { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }},
+    {"directory", [](const fs::path& lock) { fs::create_directories(lock); }},
+    {"link to an endless device",
+     [](const fs::path& lock) { fs::create_symlink("/dev/zero", lock); }},
+};
+INSTANTIATE_TEST_SUITE_P(, LockThatIsNoFile, ::testing::ValuesIn(kNotLocks),
+                         namedBy<&NotALock::name>);
 
 TEST(HostileInput, CatalogWithNumberOutOfRange) {
   ScratchDirectory scratch;

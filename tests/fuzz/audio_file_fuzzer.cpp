@@ -4,9 +4,10 @@
 // file lie a FIFO and a device that playlists may name.
 //
 // Checked: opening either succeeds or throws UndecodableAudioError; decoding either reaches the
-// end or throws PlatformError; the last sample time is none or a positive count at a positive
-// rate, and the 16 kHz samples handed out never reach past it; utterances lie in order inside
-// them.
+// end or throws PlatformError, within the length bound (inputs that never end are refused there);
+// no read hands out more than its bounded piece; the last sample time is none or a positive count
+// at a positive rate, and the 16 kHz samples handed out never reach past it; utterances lie in
+// order inside them.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,16 +22,17 @@
 
 #include "engine/platform/module/audio/audio_file.h"
 #include "engine/platform/module/audio/utterance_segmenter.h"
-#include "engine/platform/platform_error.h"
 #include "engine/platform/module/speech_libraries.h"
+#include "engine/platform/platform_error.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 using ondevice::platform::Utterance;
 
-// Enough for a few minutes of audio; a tiny file that claims a low rate can expand a lot.
-constexpr int64_t kMostSamples = 16000 * 60 * 5;
+// A minute: past it, an input is refused, so that one that never ends costs a minute of audio.
+constexpr ondevice::platform::AudioLengthBounds kBounds{.longestSeconds = 60};
+constexpr int64_t kMostSamples = 16000 * kBounds.longestSeconds;
 
 void writeFile(const std::string& path, const uint8_t* data, size_t size) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -65,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::unique_ptr<ondevice::platform::AudioFile> opened;
   try {
-    opened = ondevice::platform::openDecodedAudioFile(path);
+    opened = ondevice::platform::openDecodedAudioFile(path, kBounds);
   } catch (const ondevice::platform::UndecodableAudioError&) {
     // Bytes that are not audio are the file's fault, never another failure of the platform.
     ::unlink(path.c_str());
@@ -84,12 +86,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool complete = false;
   try {
     std::vector<int16_t> chunk;
-    while (samples < kMostSamples && audio.read(chunk)) {
+    while (audio.read(chunk)) {
       FUZZ_CHECK(!chunk.empty(), "read() answered true with no samples");
+      FUZZ_CHECK(chunk.size() <= static_cast<size_t>(ondevice::platform::kMostSamplesPerRead),
+                 "a read past its bound");
       samples += static_cast<int64_t>(chunk.size());
+      FUZZ_CHECK(samples <= kMostSamples, "audio past the length bound");
       segmenter.push(chunk, sink);
     }
-    complete = samples < kMostSamples;
+    complete = true;
     segmenter.finish(sink);
   } catch (const ondevice::platform::PlatformError&) {
   }

@@ -3,7 +3,8 @@
 // Checked: a parsed locale has a 2 or 3 letter lower-case language, an empty or title-case
 // 4 letter script and an empty, 2 letter upper-case or 3 digit region; its identifier parses
 // back to the same parts; a catalog match shares the language and, when one was asked for, the
-// region.
+// region; it is the catalog's entry of exactly the parsed locale when there is one, and never one
+// written in another script than the one asked for.
 
 #include <cstdint>
 #include <string>
@@ -39,8 +40,9 @@ bool digits(std::string_view s) {
 
 const AssetCatalog& catalogWithSeveralLanguages() {
   static const AssetCatalog catalog = AssetCatalog::parse(
-      R"({"locales": {"en_US": {}, "en_GB": {}, "de_DE": {}, "sr_Latn_RS": {}, "sr_Cyrl_RS": {},
-                      "es_419": {}, "zh_Hans": {}, "haw": {}}})",
+      R"({"locales": {"en_US": {}, "en_GB": {}, "de_DE": {}, "sr_RS": {}, "sr_Latn_RS": {},
+                      "sr_Cyrl_RS": {}, "es_419": {}, "zh_CN": {}, "zh_Hans": {},
+                      "zh_Hant_TW": {}, "haw": {}}})",
       "fuzz catalog");
   return catalog;
 }
@@ -53,6 +55,12 @@ void checkMatch(const LocaleParts& requested, const AssetCatalog& catalog) {
   FUZZ_CHECK(offered->language == requested.language, entry->identifier);
   if (!requested.region.empty()) {
     FUZZ_CHECK(offered->region == requested.region, entry->identifier);
+  }
+  if (const auto* exact = catalog.find(requested.identifier())) {
+    FUZZ_CHECK(entry == exact, entry->identifier);
+  }
+  if (!requested.script.empty() && !offered->script.empty()) {
+    FUZZ_CHECK(offered->script == requested.script, entry->identifier);
   }
 }
 

@@ -92,6 +92,18 @@ std::optional<Transcription> readTranscription(const std::string& out) {
   }
 }
 
+std::filesystem::path linkSystemModel(const std::filesystem::path& dir) {
+  namespace fs = std::filesystem;
+  const fs::path system = kModel;
+  fs::create_directories(dir / "en-us");
+  for (const auto& part : fs::directory_iterator(system / "en-us")) {
+    fs::create_symlink(part.path(), dir / "en-us" / part.path().filename());
+  }
+  fs::create_symlink(system / "en-us.lm.bin", dir / "en-us.lm.bin");
+  fs::create_symlink(system / "cmudict-en-us.dict", dir / "cmudict-en-us.dict");
+  return dir;
+}
+
 void ffmpeg(const std::vector<std::string>& arguments) {
   std::vector<std::string> argv{"ffmpeg", "-nostdin", "-v", "error", "-y"};
   argv.insert(argv.end(), arguments.begin(), arguments.end());

@@ -50,6 +50,11 @@ struct Transcription {
 // The record of a successful transcribe run; none when `out` is not one.
 std::optional<Transcription> readTranscription(const std::string& out);
 
+// The en-us model as `dir` holding links to each of its files (its acoustic directory a real
+// one), so that a test can put something else in place of one part without copying the rest.
+// Answers `dir`.
+std::filesystem::path linkSystemModel(const std::filesystem::path& dir);
+
 // ffmpeg -nostdin -v error -y `arguments`, and sox `arguments`; both throw std::runtime_error
 // with the tool's own words when it fails.
 void ffmpeg(const std::vector<std::string>& arguments);

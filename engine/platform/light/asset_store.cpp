@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,10 +20,14 @@ namespace fs = std::filesystem;
 
 // Whether another process holds the locale's install lock right now. Asks with a shared,
 // non-blocking lock so that two status checks never mistake each other for an install, and
-// opens the lock file only if it already exists, so that a status check creates nothing.
+// opens the lock file only if it already exists, so that a status check creates nothing. The
+// open never waits (a FIFO in its place has no writer) and the type is checked through the
+// descriptor: what is no regular file is no lock (the installer refuses it, naming it).
 bool installLockIsHeld(const fs::path& lockFile) {
-  const UniqueFd fd(::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (!fd) return false;
+  const UniqueFd fd(
+      ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+  struct stat info {};
+  if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   int result = 0;
   do {
     result = ::flock(fd.get(), LOCK_SH | LOCK_NB);

@@ -2,12 +2,14 @@
 // Where installed model assets live, and what state a locale's assets are in. This half does no
 // network and no archive work, so that checking an installed locale stays cheap.
 //
-// Store layout (the root comes from the platform's settings, settings.h):
-//   <root>/<locale>/            the installed model, complete only when the marker exists
+// Store layout (the root comes from the platform's settings, settings.h; it may be a link to a
+// directory, the names inside it may not):
+//   <root>/<locale>/            the installed model, complete only when the marker exists and
+//                               the file sizes it records hold (installed_marker.h)
 //   <root>/<locale>/.installed  the marker, written last
-//   <root>/<locale>.lock        the per-locale install lock (flock)
+//   <root>/<locale>.lock        the per-locale install lock (flock); it stays
 //   <root>/<locale>.partial     a download in progress, resumed by the next attempt
-//   <root>/<locale>.staging*    an extraction in progress
+//   <root>/<locale>.staging-*   an extraction in progress, signed as the installer's own
 //   <root>/<locale>.derived/    the model's derived, faster loading form, kept by transcriptions
 
 #include <filesystem>

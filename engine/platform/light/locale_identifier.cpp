@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/platform/light/likely_script.h"
+
 namespace ondevice::platform {
 namespace {
 
@@ -58,6 +60,13 @@ std::vector<std::string_view> splitSubtags(std::string_view text) {
   return parts;
 }
 
+// The script a locale is written in: the one it names, else the one its language and region
+// imply; "" where that goes without saying.
+std::string_view scriptOf(const LocaleParts& locale) {
+  if (!locale.script.empty()) return locale.script;
+  return impliedScript(locale.language, locale.region);
+}
+
 }  // namespace
 
 std::string LocaleParts::identifier() const {
@@ -95,15 +104,18 @@ std::optional<LocaleParts> parseLocaleIdentifier(std::string_view text) {
 
 const CatalogEntry* equivalentCatalogEntry(const LocaleParts& requested,
                                            const AssetCatalog& catalog) {
-  const auto scriptsAgree = [&](const LocaleParts& offered) {
-    return requested.script.empty() || offered.script.empty() || requested.script == offered.script;
-  };
+  if (const CatalogEntry* exact = catalog.find(requested.identifier())) return exact;
+  const bool bareLanguage = requested.script.empty() && requested.region.empty();
+  const std::string_view wantedScript = scriptOf(requested);
   for (const CatalogEntry& entry : catalog.entries()) {
     const auto offered = parseLocaleIdentifier(entry.identifier);
-    if (!offered || offered->language != requested.language || !scriptsAgree(*offered)) {
-      continue;
+    if (!offered || offered->language != requested.language) continue;
+    if (bareLanguage) return &entry;
+    if (!requested.region.empty() && offered->region != requested.region) continue;
+    const std::string_view offeredScript = scriptOf(*offered);
+    if (wantedScript.empty() || offeredScript.empty() || wantedScript == offeredScript) {
+      return &entry;
     }
-    if (requested.region.empty() || offered->region == requested.region) return &entry;
   }
   return nullptr;
 }

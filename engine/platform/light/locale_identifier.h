@@ -29,9 +29,13 @@ struct LocaleParts {
 
 std::optional<LocaleParts> parseLocaleIdentifier(std::string_view text);
 
-// The catalog entry equivalent to `requested`: same language, region and script (a script given
-// on one side only does not count against a match); a bare language takes the catalog's first
-// entry of that language. None when nothing matches.
+// The catalog entry equivalent to `requested`. The entry of exactly its language, script and
+// region comes first. Else a bare language takes the catalog's first entry of that language;
+// any other request the first entry of the same language and region (any region when it names
+// none) whose script does not differ. A script counts whether it is named or implied by the
+// language and region (likely_script.h: zh_TW is Traditional, zh_CN Simplified), so a request
+// for one script never gets a model of another: zh-Hant never resolves to zh_CN. None when
+// nothing matches.
 const CatalogEntry* equivalentCatalogEntry(const LocaleParts& requested,
                                            const AssetCatalog& catalog);
 

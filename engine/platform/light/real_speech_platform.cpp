@@ -88,6 +88,7 @@ std::unique_ptr<SpeechAnalyzer> RealSpeechPlatform::makeAnalyzer(const ModuleLis
   } catch (...) {
     model.unavailable = std::current_exception();  // thrown by the analysis, where it is expected
   }
+  model.name = "the speech model for " + locale;
   model.requestedThreads = settings().decoderThreads;
   model.notes.note = noteActivity_;
   model.notes.loadingModel = "The speech recogniser stopped the run: the speech model for " +

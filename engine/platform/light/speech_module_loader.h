@@ -13,8 +13,10 @@ namespace ondevice::platform {
 // module could not be loaded: ..." when it is missing or damaged.
 SpeechModule& loadSpeechModule();
 // Whether the module beside the binary looks loadable: an ELF shared object of this machine's
-// kind, not cut short. Reads its headers, never loads it, so that answering stays cheap;
-// loadSpeechModule() makes the same check before dlopen, which would fault on a cut file.
+// kind, not cut short, whose libraries the dynamic loader would find (library_search.h). Reads
+// its headers and looks for its libraries, never loads anything, so that answering stays cheap;
+// loadSpeechModule() makes the same check before dlopen, which would fault on a cut file, and
+// names what is wrong.
 bool speechModuleLooksLoadable();
 
 }  // namespace ondevice::platform

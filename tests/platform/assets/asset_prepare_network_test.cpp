@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <string>
 
@@ -22,6 +23,7 @@
 #include "tests/support/binary_records.h"
 #include "tests/support/case_name.h"
 #include "tests/support/process.h"
+#include "tests/support/sanitizer_build.h"
 
 namespace ondevice::platform {
 namespace {
@@ -30,6 +32,8 @@ namespace assets = ondevice::testing::assets;
 namespace fs = std::filesystem;
 using ondevice::testing::FailsWith;
 using ondevice::testing::kPreparedRecord;
+using ondevice::testing::kSanitizerBuild;
+using ondevice::testing::kSanitizerSkipReason;
 using ondevice::testing::namedBy;
 using ondevice::testing::Prints;
 using ondevice::testing::Process;
@@ -116,10 +120,14 @@ class AssetPrepareTest : public ::testing::Test {
   }
   AssetStatus status() const { return AssetStore(store_).status(entry()); }
 
+  // Whether the store holds a staging directory of the installer's (signed as its own).
   bool hasStaging() const {
     if (!fs::exists(store_)) return false;
     for (const auto& item : fs::directory_iterator(store_)) {
-      if (item.path().filename().string().starts_with("en_US.staging-")) return true;
+      if (item.path().filename().string().starts_with("en_US.staging-") &&
+          fs::exists(item.path() / ".made-by-ondevice-stt")) {
+        return true;
+      }
     }
     return false;
   }
@@ -132,7 +140,10 @@ class AssetPrepareTest : public ::testing::Test {
   // Everything installed is the model and nothing else: its parts, byte for byte.
   void expectInstalled() const {
     EXPECT_EQ(status(), AssetStatus::installed);
-    EXPECT_TRUE(fs::exists(store_ / "en_US" / ".installed"));
+    // The marker records the sizes of the files the recogniser reads.
+    EXPECT_THAT(readText(store_ / "en_US" / ".installed"),
+                AllOf(StartsWith(digest_ + "\n"), HasSubstr("\n3272051 cmudict-en-us.dict\n"),
+                      HasSubstr("\n230 en-us/feat.params\n")));
     EXPECT_EQ(assets::sha256Hex(store_ / "en_US" / "cmudict-en-us.dict"),
               assets::sha256Hex(fs::path(assets::kSystemModel) / "cmudict-en-us.dict"));
     EXPECT_EQ(assets::sha256Hex(store_ / "en_US" / "en-us" / "mdef"),
@@ -281,19 +292,87 @@ TEST_F(AssetPrepareTest, KilledDuringTheExtractionLeavesNothingInstalled) {
   expectInstalled();  // and the stale staging directory is gone
 }
 
-// What a process killed between moving the model into place and writing the marker leaves, plus
-// a staging directory of an older attempt: neither counts, and the next prepare replaces both.
-TEST_F(AssetPrepareTest, AnUnmarkedModelAndOldStagingAreReplaced) {
-  fs::create_directories(store_ / "en_US" / "en-us");
-  writeText(store_ / "en_US" / "en-us.lm.bin", "half written");
-  writeText(store_ / "en_US" / "cmudict-en-us.dict", "half written");
-  fs::create_directories(store_ / "en_US.staging-old1" / "en-us");
-  EXPECT_EQ(status(), AssetStatus::supported);
+// What holds the model's place before a prepare. A model of the tool's own (signed, as every
+// model it moves in is, or marked), complete or not, is replaced once the new model is ready,
+// and so are its own staging directories. Anything else stops the prepare before a byte is
+// fetched, named, and is left as it was; so is a name like a staging directory's that the tool
+// did not sign.
+struct InThePlace {
+  std::string name;
+  std::function<void(const fs::path& store)> make;
+  bool replaced;
+};
 
+class ModelsPlace : public AssetPrepareTest, public ::testing::WithParamInterface<InThePlace> {};
+
+TEST_P(ModelsPlace, IsTakenOnlyFromTheToolsOwn) {
+  fs::create_directories(store_ / "en_US.staging-notes");
+  writeText(store_ / "en_US.staging-notes" / "keep", "another's");
+  GetParam().make(store_);
+  EXPECT_EQ(status(), AssetStatus::supported);
+  if (GetParam().replaced) {
+    EXPECT_THAT(prepare(), Prints(kPreparedRecord));
+    expectInstalled();
+    EXPECT_THAT(storeEntries(), ElementsAre("en_US", "en_US.lock", "en_US.staging-notes"));
+  } else {
+    EXPECT_THAT(prepare(), FailsWith("Cannot install the assets for en_US: " +
+                                     (store_ / "en_US").string() +
+                                     " is in the way (it is not what ondevice-stt made there)"));
+    EXPECT_TRUE(server_.requests().empty());
+    EXPECT_THAT(storeEntries(), ElementsAre("en_US", "en_US.lock", "en_US.staging-notes"));
+  }
+  EXPECT_EQ(readText(store_ / "en_US.staging-notes" / "keep"), "another's");
+}
+
+// Three parts whose content is not the model's, as a killed install or a damaged disk leaves them.
+void halfWrittenModel(const fs::path& directory) {
+  fs::create_directories(directory / "en-us");
+  writeText(directory / "en-us.lm.bin", "half written");
+  writeText(directory / "cmudict-en-us.dict", "half written");
+}
+
+const InThePlace kInThePlace[] = {
+    {"unmarked model of its own and its staging",
+     [](const fs::path& store) {
+       halfWrittenModel(store / "en_US");  // killed between moving it in and marking it
+       writeText(store / "en_US" / ".made-by-ondevice-stt", "");
+       fs::create_directories(store / "en_US.staging-old1" / "contents" / "en-us");
+       writeText(store / "en_US.staging-old1" / ".made-by-ondevice-stt", "");
+     },
+     true},
+    {"marked model with a file cut short since",
+     [](const fs::path& store) {
+       halfWrittenModel(store / "en_US");
+       writeText(store / "en_US" / ".installed", "x\n3272051 cmudict-en-us.dict\n");
+     },
+     true},
+    {"another's directory",
+     [](const fs::path& store) {
+       halfWrittenModel(store / "en_US");
+       writeText(store / "en_US" / "notes", "another's");
+     },
+     false},
+    {"a file", [](const fs::path& store) { writeText(store / "en_US", "another's"); }, false},
+    {"a link to another's directory",
+     [](const fs::path& store) {
+       halfWrittenModel(store.parent_path() / "elsewhere");
+       writeText(store.parent_path() / "elsewhere" / ".made-by-ondevice-stt", "");
+       fs::create_directory_symlink(store.parent_path() / "elsewhere", store / "en_US");
+     },
+     false},
+};
+INSTANTIATE_TEST_SUITE_P(, ModelsPlace, ::testing::ValuesIn(kInThePlace),
+                         namedBy<&InThePlace::name>);
+
+// The store may be a link to a directory elsewhere, a common layout for a shared volume.
+TEST_F(AssetPrepareTest, AStoreThatIsALinkReceivesTheModel) {
+  const fs::path elsewhere = scratch_.path() / "volume" / "stt-assets";
+  fs::create_directories(elsewhere);
+  fs::create_directory_symlink(elsewhere, store_);
   EXPECT_THAT(prepare(), Prints(kPreparedRecord));
-  EXPECT_EQ(assets::sha256Hex(store_ / "en_US" / "en-us.lm.bin"),
-            assets::sha256Hex(fs::path(assets::kSystemModel) / "en-us.lm.bin"));
   expectInstalled();
+  EXPECT_TRUE(fs::is_symlink(store_));
+  EXPECT_TRUE(fs::exists(elsewhere / "en_US" / ".installed"));
 }
 
 TEST_F(AssetPrepareTest, DownloadFailuresLeaveTheStoreUsable) {
@@ -323,12 +402,18 @@ TEST_F(AssetPrepareTest, DownloadFailuresLeaveTheStoreUsable) {
        "Download of assets for en_US failed: the archive is larger than the catalog's size of " +
            std::to_string(size_ - 1) + " bytes"},
   };
+  // What a killed install left, which only a verified download may replace.
+  fs::create_directories(store_ / "en_US" / "en-us");
+  writeText(store_ / "en_US" / ".made-by-ondevice-stt", "");
+  fs::create_directories(store_ / "en_US.staging-old1" / "contents");
+  writeText(store_ / "en_US.staging-old1" / ".made-by-ondevice-stt", "");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     writeCatalogEntry(c.url, c.digest, c.size);
     EXPECT_THAT(prepare(), FailsWith(StartsWith(c.expected)));
     expectNotInstalled();
-    EXPECT_FALSE(hasStaging());
+    // As it was, apart from the lock file: no partial download is left without a byte in it.
+    EXPECT_THAT(storeEntries(), ElementsAre("en_US", "en_US.lock", "en_US.staging-old1"));
   }
   writeCatalog("ok");
   EXPECT_THAT(prepare(), Prints(kPreparedRecord));
@@ -409,6 +494,12 @@ TEST_F(AssetPrepareTest, AModelInstalledIntoTheStoreTranscribes) {
   EXPECT_THAT(result.out, AllOf(HasSubstr("\"language\":\"en_US\""), HasSubstr("young man")));
   EXPECT_EQ(server_.requests().size(), 1u);
   expectInstalled();
+
+  // A dictionary cut short since is no installed model: no run uses it unchecked.
+  fs::resize_file(store_ / "en_US" / "cmudict-en-us.dict", 1000);
+  EXPECT_EQ(status(), AssetStatus::supported);
+  EXPECT_THAT(run({"transcribe", "--file", speech, "--no-prepare"}),
+              FailsWith("The speech model for en_US is not installed; run prepare first."));
 }
 
 // The real model with text in place of its acoustic model's definition: PocketSphinx ends the
@@ -419,6 +510,22 @@ TEST_F(AssetPrepareTest, AModelTheRecogniserCannotLoadIsRefused) {
   serveArchive("broken.tar.gz");
   EXPECT_THAT(prepare(), FailsWith(kRefused + "the speech recogniser cannot load its model"));
   EXPECT_THAT(storeEntries(), ElementsAre("en_US.lock"));
+  expectNotInstalled();
+}
+
+// A language model whose counts lie past the kilobytes read before loading (behind comment
+// lines) and claim 500 million unigrams: the loading process runs out of its memory bound at the
+// first table, rather than take gigabytes, and the archive is refused for it.
+TEST_F(AssetPrepareTest, AModelThatNeedsMoreThanItsMemoryBoundIsRefused) {
+  if (kSanitizerBuild) GTEST_SKIP() << kSanitizerSkipReason;
+  std::string languageModel;
+  for (int line = 0; line < 300; ++line) languageModel += "# a comment of forty characters ..\n";
+  languageModel += "\\data\\\nngram 1=500000000\n\n\\1-grams:\n-1.0 <s> 0\n\n\\end\\\n";
+  assets::makeModelArchive(assets::kSystemModel, served_ / "greedy.tar.gz", "tar.gz", "",
+                           {"en-us.lm.bin=" + languageModel});
+  serveArchive("greedy.tar.gz");
+  EXPECT_THAT(prepare(), FailsWith(kRefused + "the speech recogniser cannot load its model (it "
+                                              "needs more than 1024 MiB of memory)"));
   expectNotInstalled();
 }
 
@@ -443,29 +550,52 @@ TEST_F(AssetPrepareTest, AFailedWriteDuringExtractionInstallsNothing) {
   expectInstalled();
 }
 
-// A partial download that is no file is in the way, not a download: it is removed (a link
-// itself, never what it points to) and the archive fetched afresh.
+// A partial download that is no file is in the way, not a download. A link (never what it
+// points to) and an empty directory lose only their name and the archive is fetched afresh; a
+// directory with something in it is another's, and stops the prepare before any request.
 struct InTheWay {
   std::string name;
-  bool link;  // to a file outside the store; otherwise a directory
+  std::function<void(const fs::path& partial, const fs::path& precious)> make;
+  bool replaced;
 };
 
 class PartialThatIsNoFile : public AssetPrepareTest,
                             public ::testing::WithParamInterface<InTheWay> {};
 
-TEST_P(PartialThatIsNoFile, IsReplaced) {
+TEST_P(PartialThatIsNoFile, IsReplacedOnlyWhenNothingIsLost) {
   const fs::path precious = scratch_.path() / "precious";
   writeText(precious, "keep me");
-  fs::create_directories(store_ / (GetParam().link ? "" : "en_US.partial/inside"));
-  if (GetParam().link) fs::create_symlink(precious, store_ / "en_US.partial");
-  EXPECT_THAT(prepare(), Prints(kPreparedRecord));
-  expectInstalled();
-  EXPECT_EQ(server_.requests().back().range, "-");
+  fs::create_directories(store_);
+  GetParam().make(store_ / "en_US.partial", precious);
+  if (GetParam().replaced) {
+    EXPECT_THAT(prepare(), Prints(kPreparedRecord));
+    expectInstalled();
+    EXPECT_EQ(server_.requests().back().range, "-");
+  } else {
+    EXPECT_THAT(prepare(), FailsWith("Cannot install the assets for en_US: " +
+                                     (store_ / "en_US.partial").string() +
+                                     " is in the way (it is not what ondevice-stt made there)"));
+    EXPECT_TRUE(server_.requests().empty());
+    EXPECT_EQ(readText(store_ / "en_US.partial" / "inside"), "keep me");
+  }
   EXPECT_EQ(readText(precious), "keep me");
 }
 
-INSTANTIATE_TEST_SUITE_P(, PartialThatIsNoFile,
-                         ::testing::Values(InTheWay{"link", true}, InTheWay{"directory", false}),
+const InTheWay kInTheWay[] = {
+    {"link", [](const fs::path& partial,
+                const fs::path& precious) { fs::create_symlink(precious, partial); },
+     true},
+    {"empty directory", [](const fs::path& partial, const fs::path&) {
+       fs::create_directories(partial);
+     },
+     true},
+    {"directory", [](const fs::path& partial, const fs::path& precious) {
+       fs::create_directories(partial);
+       fs::copy_file(precious, partial / "inside");
+     },
+     false},
+};
+INSTANTIATE_TEST_SUITE_P(, PartialThatIsNoFile, ::testing::ValuesIn(kInTheWay),
                          namedBy<&InTheWay::name>);
 
 // An install held up by a server that trickles fails once the rate stays below the floor for
@@ -558,10 +688,11 @@ TEST_F(AssetPrepareTest, AMarkerThatCannotBeWrittenLeavesNoModelBehind) {
     ASSERT_EQ(statvfs(store_.c_str(), &info), 0);
     inodesOfAnInstall = info.f_files - info.f_ffree;
   }
-  // While the marker is written, the download and the emptied staging directory still exist
-  // and the marker not yet: one inode more than the finished install, and none to spare.
+  // While the marker is written, the download and the staging directory (itself, its signature
+  // and the emptied directory the archive went into) still exist and the marker not yet: three
+  // inodes more than the finished install, and none to spare.
   ondevice::testing::TemporaryMount mount(
-      store_, "size=100m,nr_inodes=" + std::to_string(inodesOfAnInstall + 1));
+      store_, "size=100m,nr_inodes=" + std::to_string(inodesOfAnInstall + 3));
   ASSERT_TRUE(mount.mounted());
   fs::copy_file(archive_, store_ / "en_US.partial");
   EXPECT_THAT(prepare(),

@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "engine/platform/light/settings.h"
 #include "engine/platform/platform_error.h"
@@ -22,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ondevice::testing::caseName;
+using ondevice::testing::namedBy;
 using ondevice::testing::EnvironmentScope;
 using ondevice::testing::writeText;
 using ::testing::StrEq;
@@ -141,6 +145,44 @@ TEST_F(AssetStoreTest, TheStoreCountsOnlyWithItsMarkerAndAllParts) {
   fs::remove_all(root_ / "en_US" / "en-us");
   EXPECT_EQ(store.status(entry(false, true)), AssetStatus::supported);
 }
+
+// The marker records the sizes of the model's files; a model whose files no longer have them is
+// not installed. A marker of an earlier install holds the checksum alone and still counts. A
+// marker that is no marker, or a FIFO in its place, counts as none, and is never waited on.
+struct Marker {
+  std::string name;
+  std::optional<std::string> text;  // none: a FIFO
+  bool installed;
+};
+
+class AssetStoreMarker : public AssetStoreTest, public ::testing::WithParamInterface<Marker> {};
+
+TEST_P(AssetStoreMarker, CountsWhenTheRecordedFilesAreIntact) {
+  installIntoStore(false);  // en-us.lm.bin holds 2 bytes, cmudict-en-us.dict 4
+  const fs::path marker = root_ / "en_US" / ".installed";
+  if (GetParam().text) {
+    writeText(marker, *GetParam().text);
+  } else {
+    ASSERT_EQ(::mkfifo(marker.c_str(), 0600), 0);
+  }
+  const AssetStore store(root_);
+  EXPECT_EQ(store.status(entry(false, true)),
+            GetParam().installed ? AssetStatus::installed : AssetStatus::supported);
+  EXPECT_EQ(store.installedModel(entry(false, true)).has_value(), GetParam().installed);
+}
+
+const Marker kMarkers[] = {
+    {"checksum alone", "x\n", true},
+    {"sizes as recorded", "x\n2 en-us.lm.bin\n4 cmudict-en-us.dict\n", true},
+    {"a file cut short since", "x\n2 en-us.lm.bin\n5 cmudict-en-us.dict\n", false},
+    {"a recorded file gone", "x\n4 en-us/mdef\n", false},
+    {"a recorded file no regular file", "x\n0 en-us\n", false},
+    {"a size that is no number", "x\nfour cmudict-en-us.dict\n", false},
+    {"a path leaving the model", "x\n4 ../en_US/cmudict-en-us.dict\n", false},
+    {"a last line cut short", "x\n4 cmudict-en-us.dict", false},
+    {"fifo", std::nullopt, false},
+};
+INSTANTIATE_TEST_SUITE_P(, AssetStoreMarker, ::testing::ValuesIn(kMarkers), namedBy<&Marker::name>);
 
 TEST_F(AssetStoreTest, DownloadingWhileAnotherHoldsTheLockAndOnlyThen) {
   const AssetStore store(root_);

@@ -40,9 +40,12 @@ struct Equivalent {
 class LocaleIdentifierEquivalent : public ::testing::TestWithParam<Equivalent> {};
 
 TEST_P(LocaleIdentifierEquivalent, FindsTheCatalogEntry) {
+  // Less specific entries first, so that only a search for the exact entry finds the others.
   const AssetCatalog catalog = AssetCatalog::parse(
       R"({"locales": {"en_US": {"system": "/x"}, "en_GB": {"system": "/y"},
-                      "zh_Hant_TW": {"system": "/z"}}})",
+                      "sr_RS": {"system": "/s"}, "sr_Latn_RS": {"system": "/l"},
+                      "sr_Cyrl_ME": {"system": "/m"},
+                      "zh_CN": {"system": "/c"}, "zh_Hant_TW": {"system": "/z"}}})",
       "test catalog");
   const auto parsed = parseLocaleIdentifier(GetParam().text);
   const CatalogEntry* entry = parsed ? equivalentCatalogEntry(*parsed, catalog) : nullptr;
@@ -52,8 +55,16 @@ TEST_P(LocaleIdentifierEquivalent, FindsTheCatalogEntry) {
 const Equivalent kEquivalents[] = {
     {"en_US", "en_US"}, {"en-US", "en_US"}, {"en_us", "en_US"}, {"EN-us", "en_US"},
     {"en_US.UTF-8", "en_US"}, {"en", "en_US"},  // the first entry of the language
-    {"en-GB", "en_GB"}, {"en-Latn-US", "en_US"}, {"zh-TW", "zh_Hant_TW"},
-    {"zh-Hans-TW", ""}, {"de_DE", ""}, {"en_AU", ""}, {"", ""}, {"en_US ", ""},
+    {"en-GB", "en_GB"}, {"en-Latn-US", "en_US"}, {"de_DE", ""}, {"en_AU", ""}, {"", ""},
+    {"en_US ", ""},
+    // The exact entry before a less specific one; a script, named or implied by the region,
+    // is never crossed.
+    {"sr_Latn_RS", "sr_Latn_RS"}, {"sr-latn-rs", "sr_Latn_RS"}, {"sr_RS", "sr_RS"},
+    {"sr_Cyrl_RS", "sr_RS"}, {"sr-Latn", "sr_Latn_RS"}, {"sr", "sr_RS"},
+    {"sr_ME", ""}, {"sr_Latn_ME", ""}, {"sr_Cyrl_ME", "sr_Cyrl_ME"},
+    {"zh-Hant", "zh_Hant_TW"}, {"zh-TW", "zh_Hant_TW"}, {"zh_Hant_TW", "zh_Hant_TW"},
+    {"zh-Hans", "zh_CN"}, {"zh-Hans-CN", "zh_CN"}, {"zh", "zh_CN"},
+    {"zh-Hans-TW", ""}, {"zh-Hant-CN", ""}, {"zh_HK", ""},
 };
 INSTANTIATE_TEST_SUITE_P(, LocaleIdentifierEquivalent, ::testing::ValuesIn(kEquivalents),
                          testing::numberedBy<&Equivalent::text>);

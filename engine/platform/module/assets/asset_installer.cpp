@@ -1,15 +1,19 @@
 #include "engine/platform/module/assets/asset_installer.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <system_error>
+#include <vector>
 
 #include "base/saturating.h"
 #include "base/system_error.h"
 #include "engine/platform/asset_store_layout.h"
+#include "engine/platform/installed_marker.h"
 #include "engine/platform/module/assets/archive_extractor.h"
 #include "engine/platform/module/assets/archive_fault.h"
 #include "engine/platform/module/assets/durable_files.h"
@@ -58,26 +62,59 @@ std::optional<fs::path> locateModel(const fs::path& extracted, const ModelParts&
   return only;
 }
 
-void removeOrFail(const fs::path& path, const char* what) {
+// The store's root, created when missing and resolved once: the root may be a link to a
+// directory elsewhere (ONDEVICE_STT_ASSETS=/opt/stt-assets -> /data/stt-assets), while nothing
+// inside it is followed as a link.
+fs::path resolvedStoreRoot(const std::string& configured) {
   std::error_code error;
-  fs::remove_all(path, error);
+  fs::create_directories(configured, error);
+  fs::path root;
+  if (!error) root = fs::canonical(configured, error);
   if (error) {
-    throw PlatformError("Cannot remove the " + std::string(what) + " " + path.string() + ": " +
-                        error.message());
+    throw PlatformError("Cannot create the asset store " + configured + ": " + error.message());
   }
+  return root;
 }
 
-// Clears what an earlier, interrupted attempt may have left, apart from a partial download that
-// can be resumed. A partial download that is no regular file (a link, a directory) is only in
-// the way: the link itself goes, never what it points to.
-void removeLeftovers(const AssetStoreLayout& layout) {
-  removeStaleStaging(layout.root, layout.stagingPrefix());
-  removeOrFail(layout.installed(), "incomplete assets in");  // unmarked, so not a model
-  std::error_code error;
-  const auto partial = fs::symlink_status(layout.partial(), error);
-  if (fs::exists(partial) && !fs::is_regular_file(partial)) {
-    removeOrFail(layout.partial(), "unusable partial download");
+[[noreturn]] void failInTheWay(const AssetStoreLayout& layout, const fs::path& path) {
+  throw PlatformError("Cannot install the assets for " + layout.locale + ": " + path.string() +
+                      " is in the way (it is not what ondevice-stt made there)");
+}
+
+// Whether the model's place holds a model that this tool moved in, complete or not: one it
+// marked, or one that carries its signature (staging_directory.h). Only such a model is ever
+// replaced; whatever else bears the locale's name is another's.
+bool holdsOwnModel(const AssetStoreLayout& layout) {
+  struct stat info {};
+  return carriesOwnSignature(layout.installed()) ||
+         (::lstat(layout.installed().c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+          ::lstat(layout.marker().c_str(), &info) == 0 && S_ISREG(info.st_mode));
+}
+
+// Before anything is fetched: the model's place must be free or hold a model of this tool's.
+void requirePlaceForModel(const AssetStoreLayout& layout) {
+  struct stat info {};
+  if (::lstat(layout.installed().c_str(), &info) != 0) {
+    if (errno == ENOENT) return;
+    throw PlatformError(describeSystemError("Cannot read " + layout.installed().string(), errno));
   }
+  if (!holdsOwnModel(layout)) failInTheWay(layout, layout.installed());
+}
+
+// A partial download that is no regular file is only in the way: a link, a FIFO, a socket or a
+// device loses nothing but its name (never what a link points to), and so does an empty
+// directory; a directory with anything in it is another's, and stops the install.
+void clearUnusablePartial(const AssetStoreLayout& layout) {
+  const fs::path partial = layout.partial();
+  struct stat info {};
+  if (::lstat(partial.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return;
+  if (S_ISDIR(info.st_mode) ? ::rmdir(partial.c_str()) == 0 : ::unlink(partial.c_str()) == 0) {
+    return;
+  }
+  if (S_ISDIR(info.st_mode) && (errno == ENOTEMPTY || errno == EEXIST)) {
+    failInTheWay(layout, partial);
+  }
+  throw PlatformError(describeSystemError("Cannot remove " + partial.string(), errno));
 }
 
 void removePartial(const AssetStoreLayout& layout) {
@@ -124,14 +161,72 @@ void requireLoadableModel(const ModelFiles& model, std::chrono::milliseconds tim
   throw PlatformError(label + " cannot be checked: the process loading its model could not start");
 }
 
-// Renames the checked model into place and marks it. A failure after the rename takes the
-// model out again, so that nothing unmarked is left behind.
+// The files the recogniser reads, with their sizes, for the marker: the language model, the
+// dictionary and the files of the acoustic model's directory (a dozen for a PocketSphinx model;
+// at most kMostRecordedFiles, so that checking them stays a few stats).
+constexpr std::size_t kMostRecordedFiles = 64;
+
+std::vector<RecordedFile> filesToRecord(const fs::path& model, const ModelParts& parts) {
+  std::vector<RecordedFile> files;
+  const auto record = [&](const std::string& path) {
+    struct stat info {};
+    if (files.size() < kMostRecordedFiles && path.find('\n') == std::string::npos &&
+        ::stat((model / path).c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+      files.push_back({path, static_cast<std::uint64_t>(info.st_size)});
+    }
+  };
+  record(parts.language);
+  record(parts.dictionary);
+  std::vector<std::string> acoustic;
+  std::error_code error;
+  for (auto it = fs::directory_iterator(model / parts.acoustic, error);
+       !error && it != fs::directory_iterator(); it.increment(error)) {
+    acoustic.push_back(it->path().filename().string());
+  }
+  std::sort(acoustic.begin(), acoustic.end());
+  for (const std::string& name : acoustic) record(parts.acoustic + "/" + name);
+  return files;
+}
+
+// The model, still in its staging directory, made ready to take its place: whatever the
+// archive put under the names of the marker is dropped (only the installer marks a model), and
+// the model is signed as the installer's own.
+void prepareForPlace(const fs::path& model, const AssetStoreLayout& layout) {
+  for (const fs::path& stray : {model / layout.marker().filename(),
+                                model / (layout.marker().filename().string() + ".tmp")}) {
+    std::error_code error;
+    fs::remove_all(stray, error);
+    if (error) {
+      throw PlatformError("Cannot remove " + stray.string() + ": " + error.message());
+    }
+  }
+  signAsOwn(model);
+}
+
+// Renames the checked model into place and marks it. What holds the place by then (the store
+// is not the installer's alone) is replaced only when it is a model of this tool's: it goes into
+// the staging directory, to be removed with it; anything else stops the install. A failure after
+// the rename takes the model out again, so that nothing unmarked is left behind.
 void moveIntoPlace(const fs::path& model, const AssetStoreLayout& layout,
-                   const std::string& marker) {
+                   const StagingDirectory& staging, const std::string& marker) {
+  const fs::path replaced = staging.path() / "replaced";
+  bool movedAside = false;
+  if (struct stat info{}; ::lstat(layout.installed().c_str(), &info) == 0) {
+    if (!holdsOwnModel(layout)) failInTheWay(layout, layout.installed());
+    if (::rename(layout.installed().c_str(), replaced.c_str()) != 0) {
+      throw PlatformError(describeSystemError("Cannot move the earlier assets for " +
+                                                  layout.locale + " out of " +
+                                                  layout.installed().string(),
+                                              errno));
+    }
+    movedAside = true;
+  }
   if (::rename(model.c_str(), layout.installed().c_str()) != 0) {
+    const int error = errno;
+    if (movedAside) ::rename(replaced.c_str(), layout.installed().c_str());
     throw PlatformError(describeSystemError(
         "Cannot move the assets for " + layout.locale + " into " + layout.installed().string(),
-        errno));
+        error));
   }
   try {
     syncDirectory(layout.root);
@@ -159,8 +254,8 @@ void installVerifiedArchive(const AssetInstallJob& job, const AssetStoreLayout& 
 
   // Staged inside the store (same file system, so the rename below is atomic).
   const StagingDirectory staging(layout.root, layout.stagingPrefix());
-  extractArchive(layout.partial(), staging.path(), label, limit);
-  const auto model = locateModel(staging.path(), job.model);
+  extractArchive(layout.partial(), staging.contents(), label, limit);
+  const auto model = locateModel(staging.contents(), job.model);
   if (!model) {
     throw ArchiveFault(label + " holds no model: expected " + job.model.acoustic + "/, " +
                        job.model.language + " and " + job.model.dictionary +
@@ -169,27 +264,23 @@ void installVerifiedArchive(const AssetInstallJob& job, const AssetStoreLayout& 
   // Only the model directory is moved into place: its links must stay inside it.
   refuseLinksLeaving(*model, label, "the model directory");
   requireLoadableModel(modelFilesIn(*model, job.model), settings.modelLoadTimeLimit, label);
+  prepareForPlace(*model, layout);
+  const std::string marker = markerText(job.sha256, filesToRecord(*model, job.model));
   syncTree(*model);
-  moveIntoPlace(*model, layout, job.sha256 + "\n");
+  moveIntoPlace(*model, layout, staging, marker);
 }
 
 }  // namespace
 
 void installLocaleAssets(const AssetInstallJob& job, const InstallSettings& settings) {
-  const AssetStoreLayout layout{job.storeDirectory, job.localeIdentifier};
+  const AssetStoreLayout layout{resolvedStoreRoot(job.storeDirectory), job.localeIdentifier};
   const std::string locale = job.localeIdentifier;
-
-  std::error_code error;
-  fs::create_directories(layout.root, error);
-  if (error) {
-    throw PlatformError("Cannot create the asset store " + layout.root.string() + ": " +
-                        error.message());
-  }
 
   // 1. One installer per locale; whoever waited here finds the work done.
   const ExclusiveFileLock lock(layout.lock());
   if (isInstalledInStore(layout, job.model)) return;
-  removeLeftovers(layout);
+  requirePlaceForModel(layout);
+  clearUnusablePartial(layout);
 
   // 2. Download, continuing what an earlier attempt fetched.
   requireRoomForDownload(layout, job);
@@ -205,7 +296,9 @@ void installLocaleAssets(const AssetInstallJob& job, const InstallSettings& sett
                         " does not match the catalog: expected " + job.sha256 + ", got " + digest);
   }
 
-  // 4. Extract, check and install.
+  // 4. Extract, check and install, once what killed installs of this tool left is out of the
+  // way (nothing is removed before a verified download is there to replace it).
+  removeOwnStaging(layout.root, layout.stagingPrefix());
   try {
     installVerifiedArchive(job, layout, settings);
   } catch (const ArchiveFault&) {

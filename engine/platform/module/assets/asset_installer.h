@@ -15,8 +15,12 @@ struct InstallSettings {
 };
 
 // Throws PlatformError. A failure leaves the locale not installed and the store as it was,
-// except that a verified download is kept for the next attempt when the failure was not the
-// archive's own (a full disk, a failed write).
+// except for the locale's lock file, a partial download with bytes in it (kept for the next
+// attempt to resume), and a verified download kept when the failure was not the archive's own
+// (a full disk, a failed write). Only what the installer made is ever removed or replaced, and
+// only once the new model is ready: its own staging directories, and a model it moved in that is
+// not installed (anymore); anything else in the model's place is an error naming it, before any
+// download.
 void installLocaleAssets(const AssetInstallJob& job, const InstallSettings& settings = {});
 
 }  // namespace ondevice::platform

@@ -49,8 +49,11 @@ void syncTree(const fs::path& top) {
 void writeFileDurably(const fs::path& path, const std::string& content) {
   const fs::path temporary = path.string() + ".tmp";
   {
+    // A file of that name is dropped, never written: it may share its data with another name (a
+    // hard link), which must keep it.
+    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) failOn(temporary, "remove", errno);
     UniqueFd fd(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
     if (!fd) failOn(temporary, "create", errno);
     if (const int error = writeAll(fd.get(), content); error != 0) {
       failOn(temporary, "write", error);

@@ -11,8 +11,9 @@ namespace ondevice::platform {
 void syncTree(const std::filesystem::path& top);
 // fsyncs one directory, making renames and new entries in it durable; throws PlatformError.
 void syncDirectory(const std::filesystem::path& directory);
-// Writes `content` to a temporary file beside `path`, syncs it, renames it onto `path` and syncs
-// the directory, so that `path` either does not exist or holds all of `content`.
+// Writes `content` to a new temporary file beside `path` (whatever bore its name is unlinked
+// first, never written through), syncs it, renames it onto `path` and syncs the directory, so
+// that `path` either does not exist or holds all of `content`.
 void writeFileDurably(const std::filesystem::path& path, const std::string& content);
 
 }  // namespace ondevice::platform

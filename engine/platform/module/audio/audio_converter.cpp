@@ -8,7 +8,9 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
 }
 
 namespace ondevice::platform {
@@ -45,13 +47,13 @@ float sampleAt(const AVFrame& frame, int channel, int index) {
   }
 }
 
-// The mean of the frame's channels, one float per sample.
-void averageChannels(const AVFrame& frame, std::vector<float>& mixed) {
+// The mean of the frame's channels over samples `first` to `first + count`, one float each.
+void averageChannels(const AVFrame& frame, int first, int count, std::vector<float>& mixed) {
   const int channels = frame.ch_layout.nb_channels;
-  mixed.assign(static_cast<size_t>(frame.nb_samples), 0.0f);
+  mixed.assign(static_cast<size_t>(count), 0.0f);
   for (int channel = 0; channel < channels; ++channel) {
-    for (int i = 0; i < frame.nb_samples; ++i) {
-      mixed[static_cast<size_t>(i)] += sampleAt(frame, channel, i);
+    for (int i = 0; i < count; ++i) {
+      mixed[static_cast<size_t>(i)] += sampleAt(frame, channel, first + i);
     }
   }
   const float scale = 1.0f / static_cast<float>(channels);
@@ -85,8 +87,9 @@ Resampler makeResampler(AVChannelLayout& input, AVSampleFormat format, int rate,
 
 }  // namespace
 
-void AudioConverter::convert(const AVFrame& frame, std::vector<int16_t>& out) {
-  if (frame.sample_rate > kHighestSampleRate) {
+void AudioConverter::convert(const AVFrame& frame, int first, int count,
+                             std::vector<int16_t>& out) {
+  if (frame.sample_rate > kHighestSampleRate || frame.sample_rate < kLowestSampleRate) {
     throw PlatformError("Cannot convert the audio of " + path_ + ": a sample rate of " +
                         std::to_string(frame.sample_rate) + " Hz is not audio");
   }
@@ -95,12 +98,27 @@ void AudioConverter::convert(const AVFrame& frame, std::vector<int16_t>& out) {
     remake(frame);
   }
   if (averagesChannels_) {
-    averageChannels(frame, mixed_);
+    averageChannels(frame, first, count, mixed_);
     const auto* samples = reinterpret_cast<const uint8_t*>(mixed_.data());
-    run(&samples, frame.nb_samples, out);
-  } else {
-    run(const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples, out);
+    run(&samples, count, out);
+    return;
   }
+  const auto format = static_cast<AVSampleFormat>(frame.format);
+  const auto bytes = static_cast<size_t>(av_get_bytes_per_sample(format));
+  const bool planar = av_sample_fmt_is_planar(format) != 0;
+  const int channels = frame.ch_layout.nb_channels;
+  const size_t offset = static_cast<size_t>(first) * bytes *
+                        (planar ? 1 : static_cast<size_t>(std::max(channels, 1)));
+  planes_.resize(planar ? static_cast<size_t>(channels) : 1);
+  for (size_t plane = 0; plane < planes_.size(); ++plane) {
+    planes_[plane] = frame.extended_data[plane] + offset;
+  }
+  run(planes_.data(), count, out);
+}
+
+int AudioConverter::stretchFor(const AVFrame& frame, int samples) {
+  const int64_t stretch = av_rescale(samples, frame.sample_rate, kRecognitionSampleRate);
+  return static_cast<int>(std::clamp<int64_t>(stretch, 1, std::max(frame.nb_samples, 1)));
 }
 
 void AudioConverter::flush(std::vector<int16_t>& out) {

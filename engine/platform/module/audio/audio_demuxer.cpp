@@ -51,9 +51,15 @@ AudioDemuxer::AudioDemuxer(const std::string& path) : path_(path), input_(path) 
   if (parameters.sample_rate <= 0 || parameters.ch_layout.nb_channels <= 0) {
     fail(path, "its audio stream has no sample rate or no channels");
   }
-  if (parameters.sample_rate > kHighestSampleRate) {
+  if (parameters.sample_rate > kHighestSampleRate || parameters.sample_rate < kLowestSampleRate) {
     fail(path, "its sample rate of " + std::to_string(parameters.sample_rate) + " Hz is not audio");
   }
+}
+
+bool AudioDemuxer::statesLength() const {
+  const AVStream& audio = stream();
+  return audio.duration != AV_NOPTS_VALUE && audio.duration > 0 && audio.time_base.num > 0 &&
+         format_->duration_estimation_method == AVFMT_DURATION_FROM_STREAM;
 }
 
 bool AudioDemuxer::nextPacket(AVPacket& packet) {

@@ -26,6 +26,9 @@ class AudioDemuxer {
   const std::string& path() const { return path_; }
   const AVStream& stream() const { return *format_->streams[streamIndex_]; }
   const AVCodec& decoder() const { return *decoder_; }
+  // Whether a header of the container states the stream's length (stream().duration), rather
+  // than FFmpeg estimating it from the timestamps or the bit rate, or not knowing it.
+  bool statesLength() const;
 
   // Reads the audio stream's next packet into `packet`; false at the end of the input, also
   // where a truncated or damaged tail ends it, as a player would. Throws PlatformError "Cannot

@@ -1,6 +1,8 @@
 #pragma once
 // Audio files opened with FFmpeg, read as a stream of 16 kHz mono 16-bit samples, the form the
-// recogniser needs. Only one demuxed packet and one decoded frame are in memory at a time.
+// recogniser needs. Memory stays bounded whatever the file says: one demuxed packet and one
+// decoded frame are held at a time, and a read hands out at most kMostSamplesPerRead samples
+// (audio_limits.h), however far a gap in the timeline or a low sample rate stretches them.
 //
 //   std::unique_ptr<AudioFile> file = openDecodedAudioFile("talk.m4a");   // throws PlatformError
 //   std::vector<int16_t> chunk;
@@ -10,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/platform/module/audio/audio_limits.h"
 #include "engine/platform/speech_platform.h"
 
 namespace ondevice::platform {
@@ -18,7 +21,10 @@ namespace ondevice::platform {
 // waiting, and checked through that descriptor (audio_input.h): one that names no non-empty
 // regular file (a directory, a FIFO, a device) is refused without being read, so that the caller
 // can never block on a FIFO without writer. Throws UndecodableAudioError when the file is not
-// decodable audio, PlatformError for any other failure.
-std::unique_ptr<AudioFile> openDecodedAudioFile(const std::string& path);
+// decodable audio, PlatformError for any other failure. A read throws PlatformError "Cannot read
+// <path>: its audio goes on past ..." once the audio passes `bounds`: an input that never ends
+// (a looping or synthesizing demuxer) ends there.
+std::unique_ptr<AudioFile> openDecodedAudioFile(const std::string& path,
+                                                const AudioLengthBounds& bounds = {});
 
 }  // namespace ondevice::platform

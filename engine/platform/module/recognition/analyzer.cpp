@@ -12,6 +12,7 @@
 #include "engine/platform/module/audio/noise_gate.h"
 #include "engine/platform/module/audio/utterance_segmenter.h"
 #include "engine/platform/module/recognition/decoder_pool.h"
+#include "engine/platform/module/recognition/model_file_check.h"
 #include "engine/platform/module/recognition/model_loader.h"
 #include "engine/platform/platform_error.h"
 
@@ -66,6 +67,11 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
       if (!model_.files) {
         if (model_.unavailable) std::rethrow_exception(model_.unavailable);
         throw PlatformError("The speech analysis was given no speech model");
+      }
+      // Before the recogniser opens any of its files: it would wait on a FIFO among them, or
+      // size its tables from a header that claims too much.
+      if (const auto fault = modelFileFault(*model_.files)) {
+        throw PlatformError("Cannot load " + model_.name + ": " + *fault);
       }
 
       pool_ = std::make_unique<DecoderPool>(

@@ -4,6 +4,7 @@
 #include <memory>
 #include <utility>
 
+#include "base/stacks.h"
 #include "engine/platform/module/recognition/pocketsphinx_decoder.h"
 #include "engine/platform/platform_error.h"
 
@@ -158,6 +159,8 @@ std::unique_ptr<PocketSphinxDecoder> DecoderPool::loadDecoder() {
 }
 
 void DecoderPool::work() {
+  // The exit guard's fault handler runs here should loading or decoding fault.
+  const AlternateSignalStack signalStack;
   // Back to nothing noted however the work ends.
   struct NoteOfThisThread {
     const DecoderPool& pool;

@@ -3,15 +3,19 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <optional>
 
 #include "base/system_error.h"
+#include "engine/platform/module/recognition/model_file_check.h"
 #include "engine/platform/module/recognition/pocketsphinx_decoder.h"
 #include "engine/platform/platform_error.h"
 
@@ -21,11 +25,36 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kLoaded = 0;
-constexpr int kRejected = 3;   // the recogniser answered without a decoder
-constexpr int kCannotRun = 4;  // the child could not even set itself up
+constexpr int kRejected = 3;     // the recogniser answered without a decoder
+constexpr int kCannotRun = 4;    // the child could not even set itself up
+constexpr int kOutOfMemory = 5;  // an allocation failed within the bound
 
-// The child: nothing it or the recogniser prints reaches the tool's streams, and it dies with
-// its parent.
+// The address space the process holds now, in bytes; 0 when the system does not say.
+uint64_t addressSpaceBytes() {
+  const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[64] = {};
+  const ssize_t n = ::read(fd, text, sizeof text - 1);
+  ::close(fd);
+  if (n <= 0) return 0;
+  const uint64_t pages = std::strtoull(text, nullptr, 10);
+  return pages * static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Lets the process map at most kModelMemoryBytes more than it holds now (never more than the
+// host allowed).
+void boundAddressSpace() {
+  const uint64_t now = addressSpaceBytes();
+  struct rlimit limit {};
+  if (now == 0 || ::getrlimit(RLIMIT_AS, &limit) != 0) return;
+  const rlim_t bound = now + kModelMemoryBytes;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= bound) return;
+  limit.rlim_cur = bound;
+  ::setrlimit(RLIMIT_AS, &limit);
+}
+
+// The child: nothing it or the recogniser prints reaches the tool's streams (the host's among
+// the descriptors it closes), and it dies with its parent.
 [[noreturn]] void loadInChild(const ModelFiles& model, pid_t parent) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) ::_exit(kCannotRun);
@@ -34,13 +63,17 @@ constexpr int kCannotRun = 4;  // the child could not even set itself up
   for (int stream = 0; stream <= 2; ++stream) {
     if (::dup2(devNull, stream) < 0) ::_exit(kCannotRun);
   }
-  int status = kRejected;
-  try {
-    const PocketSphinxDecoder decoder(model);
-    status = kLoaded;
-  } catch (...) {
+  ::close_range(3, ~0u, 0);
+  boundAddressSpace();
+  switch (loadModelOnce(model)) {
+    case ModelLoad::loaded:
+      ::_exit(kLoaded);
+    case ModelLoad::outOfMemory:
+      ::_exit(kOutOfMemory);
+    case ModelLoad::refused:
+      break;
   }
-  ::_exit(status);
+  ::_exit(kRejected);
 }
 
 void sleepFor(std::chrono::nanoseconds pause) {
@@ -117,6 +150,7 @@ class DefaultChildSignal {
 
 ModelLoadVerdict checkModelLoads(const ModelFiles& model, std::chrono::milliseconds timeLimit) {
   using Outcome = ModelLoadVerdict::Outcome;
+  if (auto fault = modelFileFault(model)) return {Outcome::refused, std::move(*fault)};
   const DefaultChildSignal childSignal;
   const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
@@ -133,6 +167,10 @@ ModelLoadVerdict checkModelLoads(const ModelFiles& model, std::chrono::milliseco
   if (!status) return {Outcome::timedOut, {}};
   if (WIFEXITED(*status) && WEXITSTATUS(*status) == kLoaded) return {Outcome::loaded, {}};
   if (WIFEXITED(*status) && WEXITSTATUS(*status) == kCannotRun) return {Outcome::couldNotRun, {}};
+  if (WIFEXITED(*status) && WEXITSTATUS(*status) == kOutOfMemory) {
+    return {Outcome::refused,
+            "it needs more than " + std::to_string(kModelMemoryBytes >> 20) + " MiB of memory"};
+  }
   if (WIFSIGNALED(*status)) {
     return {Outcome::refused,
             "the loading process ended by signal " + std::to_string(WTERMSIG(*status))};

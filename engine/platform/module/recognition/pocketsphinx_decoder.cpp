@@ -1,11 +1,14 @@
 #include "engine/platform/module/recognition/pocketsphinx_decoder.h"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/fe.h>
 #include <sphinxbase/ngram_model.h>
 
+#include <csetjmp>
 #include <cstdio>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -113,9 +116,59 @@ std::vector<int16_t> warmUpSignal() {
   return samples;
 }
 
+// The recogniser's settings for `model`; null when it rejects them.
+std::unique_ptr<cmd_ln_t, ConfigFree> settingsFor(const ModelFiles& model) {
+  std::vector<std::string> arguments = {"-hmm",  model.acousticModel, "-lm", model.languageModel,
+                                        "-dict", model.dictionary};
+  for (const auto& [name, value] : kSearchSettings) {
+    arguments.emplace_back(name);
+    arguments.emplace_back(value);
+  }
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  return std::unique_ptr<cmd_ln_t, ConfigFree>(
+      cmd_ln_parse_r(nullptr, ps_args(), static_cast<int32>(argv.size()), argv.data(), TRUE));
+}
+
+// A decoder from `settings`, or null; `outOfMemory` says whether an allocation failed. Only C
+// frames lie between the setjmp here and the library's longjmp on a failed allocation, so the
+// jump skips no destructor.
+ps_decoder_t* initCatchingAllocationFailure(cmd_ln_t* settings, bool& outOfMemory) {
+  static std::jmp_buf allocationFailed;
+  if (setjmp(allocationFailed) != 0) {
+    ckd_set_jump(nullptr, 0);
+    outOfMemory = true;
+    return nullptr;
+  }
+  ckd_set_jump(&allocationFailed, 0);
+  ps_decoder_t* decoder = ps_init(settings);
+  ckd_set_jump(nullptr, 0);
+  return decoder;
+}
+
 }  // namespace
 
 void silenceRecogniser() { err_set_logfp(nullptr); }
+
+ModelLoad loadModelOnce(const ModelFiles& model) {
+  try {
+    auto settings = settingsFor(model);
+    if (!settings) return ModelLoad::refused;
+    bool outOfMemory = false;
+    ps_decoder_t* decoder = initCatchingAllocationFailure(settings.get(), outOfMemory);
+    if (outOfMemory) {
+      // The library stopped half way: what it holds, the settings among it, is not touched
+      // again but left to the end of the process.
+      (void)settings.release();
+      return ModelLoad::outOfMemory;
+    }
+    if (decoder == nullptr) return ModelLoad::refused;
+    ps_free(decoder);
+    return ModelLoad::loaded;
+  } catch (const std::bad_alloc&) {
+    return ModelLoad::outOfMemory;
+  }
+}
 
 bool isFillerWord(std::string_view word) {
   if (word.empty()) return true;
@@ -141,16 +194,7 @@ struct PocketSphinxDecoder::Handles {
 
 PocketSphinxDecoder::PocketSphinxDecoder(const ModelFiles& model)
     : handles_(std::make_unique<Handles>()) {
-  std::vector<std::string> arguments = {"-hmm",  model.acousticModel, "-lm", model.languageModel,
-                                        "-dict", model.dictionary};
-  for (const auto& [name, value] : kSearchSettings) {
-    arguments.emplace_back(name);
-    arguments.emplace_back(value);
-  }
-  std::vector<char*> argv;
-  for (auto& argument : arguments) argv.push_back(argument.data());
-  handles_->config.reset(
-      cmd_ln_parse_r(nullptr, ps_args(), static_cast<int32>(argv.size()), argv.data(), TRUE));
+  handles_->config = settingsFor(model);
   if (!handles_->config) throw PlatformError("The speech recogniser rejected its settings");
   handles_->decoder.reset(ps_init(handles_->config.get()));
   if (!handles_->decoder) {

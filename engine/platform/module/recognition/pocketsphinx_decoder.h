@@ -41,6 +41,19 @@ enum class FrequencyWarp { none, raised };
 // each thread, which races.
 void silenceRecogniser();
 
+// How loading a model ended, for a process that loads it to see whether it can
+// (model_load_check.h).
+enum class ModelLoad {
+  loaded,
+  refused,      // the recogniser gave no decoder
+  outOfMemory,  // an allocation failed (where PocketSphinx would print a line and end the process)
+};
+
+// Loads `model` with the settings transcriptions use and frees it again. Only for a process that
+// runs no other thread and loads nothing else: the escape from a failed allocation is
+// process-wide.
+ModelLoad loadModelOnce(const ModelFiles& model);
+
 class PocketSphinxDecoder {
  public:
   explicit PocketSphinxDecoder(const ModelFiles& model);
