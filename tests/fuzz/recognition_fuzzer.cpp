@@ -5,13 +5,16 @@
 //
 // Checked: decoding never fails on audio; the text has no filler or silence markers, no
 // pronunciation variants and no stray blanks; the words lie inside the utterance, and so does
-// the result made from them.
+// the result made from them; the words handed to the text stage are the text's, and the
+// readable text written from them, lower-cased and without the marks it added, is the text.
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <span>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,10 +22,12 @@
 #include "engine/platform/module/recognition/pocketsphinx_decoder.h"
 #include "engine/platform/module/audio/utterance_segmenter.h"
 #include "engine/platform/module/speech_libraries.h"
+#include "engine/platform/module/text/readable_text.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
+using ondevice::platform::SegmentEnd;
 using ondevice::platform::Utterance;
 
 constexpr const char* kModel = "/usr/share/pocketsphinx/model/en-us";
@@ -48,9 +53,28 @@ void checkText(const std::string& text) {
   }
 }
 
+// The readable text is the recogniser's words with only their case, "." and "?" changed.
+void checkReadable(const ondevice::platform::RecognisedSpeech& speech, SegmentEnd end) {
+  std::string joined;
+  for (const auto& word : speech.words) joined += (joined.empty() ? "" : " ") + word.text;
+  FUZZ_CHECK(joined == speech.text, speech.text);
+  ondevice::platform::ReadableText readable;
+  const std::string text = readable.write({speech.words, end});
+  std::istringstream written(text);
+  size_t count = 0;
+  for (std::string word; written >> word; ++count) {
+    FUZZ_CHECK(count < speech.words.size(), text);
+    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string& spoken = speech.words[count].text;
+    FUZZ_CHECK(word == spoken || word == spoken + "." || word == spoken + "?", text);
+  }
+  FUZZ_CHECK(count == speech.words.size(), text);
+}
+
 void decodeAndCheck(const Utterance& utterance) {
   const auto speech = decoder().decode(utterance.samples);
   checkText(speech.text);
+  checkReadable(speech, SegmentEnd::endOfStream);
   const auto length = static_cast<int64_t>(utterance.samples.size());
   if (speech.text.empty()) return;
   FUZZ_CHECK(speech.firstSample >= 0 && speech.firstSample <= speech.endSample, speech.text);

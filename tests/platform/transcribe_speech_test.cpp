@@ -1,6 +1,6 @@
 // Real speech through the real binary: recognition accuracy on read speech, every common audio
-// format, the shape of the record, silence, files that are not audio, and the same output with
-// any number of decoding threads.
+// format, the shape of the record, silence, files that are not audio, the same output with any
+// number of decoding threads, and English written as sentences from the same words.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,10 @@ namespace ondevice {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::ContainsRegex;
+using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
 using ::testing::Not;
 using testing::ProcessOptions;
 using testing::ProcessResult;
@@ -370,6 +374,59 @@ TEST(TranscribeSpeech, TheDerivedModelChangesNoWordAndAReadOnlyStoreNeedsNone) {
   if (!mount.mounted()) GTEST_SKIP() << "cannot mount a read-only file system here";
   EXPECT_EQ(withStore(readOnly), first);
   EXPECT_TRUE(fs::is_empty(readOnly));
+}
+
+// The words of a text as the recogniser spells them: lower case, without the full stops and
+// question marks that end sentences and titles.
+std::vector<std::string> spokenWords(const std::string& text) {
+  std::vector<std::string> spoken;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) {
+    if (!word.empty() && (word.back() == '.' || word.back() == '?')) word.pop_back();
+    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    spoken.push_back(word);
+  }
+  return spoken;
+}
+
+TEST(TranscribeSpeech, EnglishReadsAsSentencesMadeOfTheRecognisersWords) {
+  ScratchDirectory scratch;
+  const fs::path joined = scratch.path() / "joined.wav";
+  testing::speech::joinClips(testing::speech::librivoxClips(), 0.8, joined);
+  // Another language served by the same model: its text is the recogniser's words as they are.
+  const fs::path catalog = scratch.path() / "catalog.json";
+  testing::writeText(catalog, std::string(R"({"locales": {"en_US": {"system": ")") +
+                                  testing::speech::kModel + R"("}, "xx_XX": {"system": ")" +
+                                  testing::speech::kModel + R"("}}})");
+  ProcessOptions options;
+  options.environment["ONDEVICE_STT_CATALOG"] = catalog.string();
+  options.environment["ONDEVICE_STT_ASSETS"] = (scratch.path() / "store").string();
+
+  const Transcription readable = transcribe(joined.string(), options);
+  const ProcessResult r =
+      runBinary({"transcribe", "--file", joined.string(), "--language", "xx_XX"}, options);
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const auto plain = readTranscription(r.out);
+  ASSERT_TRUE(plain.has_value()) << r.out;
+
+  expectWellFormed(readable);
+  ASSERT_FALSE(plain->result.empty());
+  EXPECT_THAT(plain->result, MatchesRegex("[a-z' ]+")) << "the recogniser's own words";
+  // Sentences: a capital first and a full stop or a question mark last, and after each end
+  // the next sentence opens with a capital.
+  EXPECT_THAT(readable.result, MatchesRegex("[A-Z].*[.?]"));
+  EXPECT_THAT(readable.result, Not(ContainsRegex("[.?] [a-z]")));
+  EXPECT_THAT(readable.result, HasSubstr("Mr. John"));
+  // Stripped of case and of the marks added, the text is the recogniser's words, and the
+  // segments are the same utterances at the same times.
+  EXPECT_THAT(spokenWords(readable.result), ElementsAreArray(spokenWords(plain->result)));
+  ASSERT_EQ(readable.segments.size(), plain->segments.size());
+  for (size_t i = 0; i < plain->segments.size(); ++i) {
+    EXPECT_EQ(readable.segments[i].t0, plain->segments[i].t0);
+    EXPECT_EQ(readable.segments[i].t1, plain->segments[i].t1);
+    EXPECT_THAT(spokenWords(readable.segments[i].text),
+                ElementsAreArray(spokenWords(plain->segments[i].text)));
+  }
 }
 
 }  // namespace

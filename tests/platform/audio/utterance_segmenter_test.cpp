@@ -3,18 +3,22 @@
 
 #include "engine/platform/module/audio/utterance_segmenter.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace ondevice {
 namespace {
 
 using platform::Utterance;
+using platform::UtteranceEnd;
 using platform::UtteranceSegmenter;
+using ::testing::ElementsAreArray;
 
 constexpr int kRate = 16000;
 
@@ -41,6 +45,7 @@ std::vector<int16_t> audio(const std::vector<std::pair<double, bool>>& sections)
 struct Cut {
   int64_t start;
   int64_t length;
+  UtteranceEnd end;
   friend bool operator==(const Cut&, const Cut&) = default;
 };
 
@@ -50,7 +55,7 @@ std::vector<Cut> segment(const std::vector<int16_t>& samples, size_t chunk) {
   const auto sink = [&](Utterance u) {
     // What an utterance holds is exactly the stream's samples at its position.
     EXPECT_TRUE(std::equal(u.samples.begin(), u.samples.end(), samples.begin() + u.startSample));
-    cuts.push_back({u.startSample, static_cast<int64_t>(u.samples.size())});
+    cuts.push_back({u.startSample, static_cast<int64_t>(u.samples.size()), u.end});
   };
   for (size_t at = 0; at < samples.size(); at += chunk) {
     const size_t size = std::min(chunk, samples.size() - at);
@@ -100,6 +105,39 @@ TEST(UtteranceSegmenter, SpeechWithoutPausesIsCutIntoBoundedPieces) {
   }
   EXPECT_EQ(end, static_cast<int64_t>(samples.size()));
 }
+
+struct EndCase {
+  std::string name;
+  std::vector<std::pair<double, bool>> sections;
+  std::vector<UtteranceEnd> ends;
+};
+
+class UtteranceSegmenterEnds : public ::testing::TestWithParam<EndCase> {};
+
+// Why each utterance ended, which tells the text stage whether a sentence may end there.
+TEST_P(UtteranceSegmenterEnds, SaysWhyEachUtteranceEnded) {
+  std::vector<UtteranceEnd> ends;
+  for (const Cut& cut : segment(audio(GetParam().sections), 1600)) ends.push_back(cut.end);
+  EXPECT_THAT(ends, ElementsAreArray(GetParam().ends));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , UtteranceSegmenterEnds,
+    ::testing::Values(
+        EndCase{"APauseThenTheEnd",
+                {{1, false}, {2, true}, {1, false}, {1.5, true}},
+                {UtteranceEnd::pause, UtteranceEnd::endOfStream}},
+        // Only silence follows the last utterance: its end is the end of the stream too.
+        EndCase{"SilenceAfterTheLastUtterance",
+                {{1, false}, {2, true}, {1, false}, {1.5, true}, {3, false}},
+                {UtteranceEnd::pause, UtteranceEnd::endOfStream}},
+        EndCase{"AShortPauseInALongUtterance",
+                {{0.5, false}, {16, true}, {0.2, false}, {2, true}},
+                {UtteranceEnd::pauseWhenLong, UtteranceEnd::endOfStream}},
+        EndCase{"NoPauseAtAll",
+                {{0.5, false}, {60, true}},
+                {UtteranceEnd::cut, UtteranceEnd::cut, UtteranceEnd::endOfStream}}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(UtteranceSegmenter, BackgroundAloneIsNoUtterance) {
   for (const bool loud : {false, true}) {

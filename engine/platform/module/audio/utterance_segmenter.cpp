@@ -84,6 +84,7 @@ void UtteranceSegmenter::onFrame(const Sink& sink) {
         }
       }
       inSpeech_ = true;
+      handOutHeld(sink);
       utteranceStartFrame_ =
           std::max({firstSpeech - settings_.leadFrames, previousEndFrame_, bufferStartFrame_});
       lastSpeechFrame_ = current;
@@ -100,37 +101,56 @@ void UtteranceSegmenter::onFrame(const Sink& sink) {
   if (silence >= settings_.endSilenceFrames ||
       (length >= settings_.softMaxFrames && silence >= settings_.softEndSilenceFrames)) {
     const int64_t end = std::min(lastSpeechFrame_ + 1 + settings_.trailFrames, current + 1);
-    emit(end * kFrameSamples, sink);
+    emit(end * kFrameSamples,
+         silence >= settings_.endSilenceFrames ? UtteranceEnd::pause : UtteranceEnd::pauseWhenLong,
+         sink);
     inSpeech_ = false;
   } else if (length >= settings_.hardMaxFrames) {
     // No pause long enough: cut at the quietest recent frame and carry on from there.
     const int64_t cut = quietestFrame(
         std::max(utteranceStartFrame_ + 1, current + 1 - settings_.hardCutSearchFrames),
         current + 1);
-    emit(cut * kFrameSamples, sink);
+    emit(cut * kFrameSamples, UtteranceEnd::cut, sink);
     utteranceStartFrame_ = cut;
   }
 }
 
 void UtteranceSegmenter::finish(const Sink& sink) {
-  if (!inSpeech_) return;
+  if (!inSpeech_) {
+    if (held_) held_->end = UtteranceEnd::endOfStream;
+    handOutHeld(sink);
+    return;
+  }
   const int64_t bufferEnd =
       bufferStartFrame_ * kFrameSamples + static_cast<int64_t>(buffer_.size());
   const int64_t trailEnd = (lastSpeechFrame_ + 1 + settings_.trailFrames) * kFrameSamples;
-  emit(std::min(trailEnd, bufferEnd), sink);
+  emit(std::min(trailEnd, bufferEnd), UtteranceEnd::endOfStream, sink);
   inSpeech_ = false;
 }
 
-void UtteranceSegmenter::emit(int64_t endSample, const Sink& sink) {
+void UtteranceSegmenter::emit(int64_t endSample, UtteranceEnd end, const Sink& sink) {
   const int64_t bufferStartSample = bufferStartFrame_ * kFrameSamples;
   const int64_t startSample = utteranceStartFrame_ * kFrameSamples;
   previousEndFrame_ = (endSample + kFrameSamples - 1) / kFrameSamples;
   if (endSample <= startSample) return;  // a cut left nothing but silence behind it
   Utterance utterance;
   utterance.startSample = startSample;
+  utterance.end = end;
   utterance.samples.assign(buffer_.begin() + (startSample - bufferStartSample),
                            buffer_.begin() + (endSample - bufferStartSample));
   dropBefore(endSample / kFrameSamples);
+  handOutHeld(sink);
+  if (end == UtteranceEnd::pause || end == UtteranceEnd::pauseWhenLong) {
+    held_ = std::move(utterance);
+  } else {
+    sink(std::move(utterance));
+  }
+}
+
+void UtteranceSegmenter::handOutHeld(const Sink& sink) {
+  if (!held_) return;
+  Utterance utterance = std::move(*held_);
+  held_.reset();
   sink(std::move(utterance));
 }
 

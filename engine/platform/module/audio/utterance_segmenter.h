@@ -8,10 +8,13 @@
 //   segmenter.finish([](Utterance u) { decode(u); });
 //
 // Memory stays bounded: silence is dropped as it passes, and an utterance is cut, at its
-// quietest stretch, once it reaches the longest length allowed.
+// quietest stretch, once it reaches the longest length allowed. An utterance that ended at a
+// pause is handed out once the next speech starts, or marked the end of the stream when none
+// does, so that its end says whether anything follows it.
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -19,9 +22,18 @@
 
 namespace ondevice::platform {
 
+// Why an utterance ended: what follows it tells whether a sentence may end there.
+enum class UtteranceEnd {
+  pause,          // a pause of endSilenceFrames or more
+  pauseWhenLong,  // a pause of softEndSilenceFrames, once past softMaxFrames
+  cut,            // no pause: cut at the quietest frame, at hardMaxFrames
+  endOfStream,    // the stream ended
+};
+
 struct Utterance {
   int64_t startSample = 0;  // position of samples[0] in the stream, 16 kHz
   std::vector<int16_t> samples;
+  UtteranceEnd end = UtteranceEnd::pause;
 };
 
 // The two thresholds were measured on read speech made worse (bench/accuracy): 12 dB above the
@@ -57,7 +69,8 @@ class UtteranceSegmenter {
 
  private:
   void onFrame(const Sink& sink);
-  void emit(int64_t endSample, const Sink& sink);
+  void emit(int64_t endSample, UtteranceEnd end, const Sink& sink);
+  void handOutHeld(const Sink& sink);
   void dropBefore(int64_t frame);
   int64_t quietestFrame(int64_t from, int64_t to) const;
   double backgroundDb(double levelDb);
@@ -78,6 +91,7 @@ class UtteranceSegmenter {
   int64_t utteranceStartFrame_ = 0;
   int64_t lastSpeechFrame_ = 0;
   int64_t previousEndFrame_ = 0;
+  std::optional<Utterance> held_;  // ended at a pause; handed out when the next speech starts
 };
 
 }  // namespace ondevice::platform

@@ -14,6 +14,7 @@
 #include "engine/platform/module/recognition/decoder_pool.h"
 #include "engine/platform/module/recognition/model_file_check.h"
 #include "engine/platform/module/recognition/model_loader.h"
+#include "engine/platform/module/recognition/text_stage.h"
 #include "engine/platform/platform_error.h"
 
 namespace ondevice::platform {
@@ -50,6 +51,7 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
   RecognitionAnalyzer(SpeechTranscriberRef transcriber, AnalyzerModel model, unsigned threads)
       : transcriber_(std::move(transcriber)),
         results_(transcriber_->results()),
+        text_(transcriber_->locale()),
         model_(std::move(model)),
         threads_(threads != 0 ? threads
                               : recognitionThreads(model_.requestedThreads,
@@ -76,7 +78,9 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
 
       pool_ = std::make_unique<DecoderPool>(
           std::make_shared<ModelLoader>(*model_.files, model_.derivedDirectory), threads_,
-          [results = results_](TranscriptionResult result) { results->deliver(std::move(result)); },
+          [this](RecognisedUtterance recognised) {
+            results_->deliver(text_.write(std::move(recognised)));
+          },
           model_.notes);
       NoiseGate gate;
       UtteranceSegmenter segmenter;
@@ -129,6 +133,7 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
 
   SpeechTranscriberRef transcriber_;
   std::shared_ptr<ResultsSequence> results_;
+  TextStage text_;  // used by the pool's delivery, under its lock
   AnalyzerModel model_;
   unsigned threads_;
   std::unique_ptr<DecoderPool> pool_;

@@ -19,6 +19,9 @@
 //                                                     PocketSphinx decoder each
 //                                                     (recognition/pocketsphinx_decoder.h)
 //   ordered delivery     recognition/ordered_delivery.h  results handed out in submission order
+//   text stage           recognition/text_stage.h     English written as readable text:
+//                                                     sentences, capitals, punctuation
+//                                                     (text/readable_text.h)
 //   results sequence     engine/platform/results_sequence.h  read by the engine's collector
 //
 //   auto analyzer = makeRecognitionAnalyzer(transcriber, model);
@@ -26,7 +29,8 @@
 //   else analyzer->cancelAndFinishNow();
 //
 // The output does not depend on the number of threads: the cuts depend on the audio alone, the
-// voice on the first utterances alone, and every utterance is decoded on its own.
+// voice on the first utterances alone, every utterance is decoded on its own, and the text
+// stage reads the results in time order.
 
 #include <cstdint>
 #include <memory>

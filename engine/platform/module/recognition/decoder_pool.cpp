@@ -28,6 +28,28 @@ std::optional<TranscriptionResult> resultFor(const Utterance& utterance, const s
   return result;
 }
 
+std::optional<RecognisedUtterance> recognisedUtterance(const Utterance& utterance,
+                                                       RecognisedSpeech speech) {
+  auto result = resultFor(utterance, speech.text, speech.firstSample, speech.endSample);
+  if (!result) return std::nullopt;
+  SegmentEnd end = SegmentEnd::pause;
+  switch (utterance.end) {
+    case UtteranceEnd::pause:
+      end = SegmentEnd::pause;
+      break;
+    case UtteranceEnd::pauseWhenLong:
+      end = SegmentEnd::pauseWhenLong;
+      break;
+    case UtteranceEnd::cut:
+      end = SegmentEnd::cut;
+      break;
+    case UtteranceEnd::endOfStream:
+      end = SegmentEnd::endOfStream;
+      break;
+  }
+  return RecognisedUtterance{std::move(*result), SpokenSegment{std::move(speech.words), end}};
+}
+
 DecoderPool::DecoderPool(std::shared_ptr<ModelLoader> model, unsigned maxDecoders,
                          Deliver deliver, RecogniserNotes notes)
     : model_(std::move(model)),
@@ -118,11 +140,9 @@ void DecoderPool::chooseWhenProbed() {
         probed.plain->score, probed.raised->score});
   }
   warp_ = chooseFrequencyWarp(readings);
-  for (const auto& [sequence, probed] : probed_) {
-    const RecognisedSpeech& speech =
-        *warp_ == FrequencyWarp::raised ? *probed.raised : *probed.plain;
-    delivery_.finish(
-        sequence, resultFor(*probed.utterance, speech.text, speech.firstSample, speech.endSample));
+  for (auto& [sequence, probed] : probed_) {
+    RecognisedSpeech& speech = *warp_ == FrequencyWarp::raised ? *probed.raised : *probed.plain;
+    delivery_.finish(sequence, recognisedUtterance(*probed.utterance, std::move(speech)));
   }
   probed_.clear();
   // Later utterances wait in the queue for the choice.
@@ -139,8 +159,7 @@ void DecoderPool::complete(const Job& job, RecognisedSpeech speech) {
       --probeDecodingsLeft_;
       chooseWhenProbed();
     } else {
-      delivery_.finish(job.sequence, resultFor(*job.utterance, speech.text, speech.firstSample,
-                                               speech.endSample));
+      delivery_.finish(job.sequence, recognisedUtterance(*job.utterance, std::move(speech)));
     }
   }
   progress_.notify_all();

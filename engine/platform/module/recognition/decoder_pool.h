@@ -3,7 +3,7 @@
 // voice chosen on the first utterances (voice_probe.h) and the results handed out in the order
 // the utterances were submitted, whatever thread finishes first (ordered_delivery.h).
 //
-//   DecoderPool pool(model, 2, [&](TranscriptionResult r) { results.deliver(std::move(r)); });
+//   DecoderPool pool(model, 2, [&](RecognisedUtterance u) { results.deliver(u.result); });
 //   pool.submit(std::move(utterance));   // waits while too much is in flight
 //   pool.drain();                        // every submitted utterance handed out
 //
@@ -33,15 +33,23 @@
 #include "engine/platform/module/recognition/ordered_delivery.h"
 #include "engine/platform/module/recognition/pocketsphinx_decoder.h"
 #include "engine/platform/module/recognition/voice_probe.h"
+#include "engine/platform/module/text/spoken_segment.h"
 #include "engine/platform/recognition_format.h"
 #include "engine/platform/results_sequence.h"
 #include "engine/platform/speech_module.h"
 
 namespace ondevice::platform {
 
+// A decoded utterance as the pool hands it out: its result, and its words as spoken with the
+// facts the text stage reads (text/spoken_segment.h).
+struct RecognisedUtterance {
+  TranscriptionResult result;
+  SpokenSegment spoken;
+};
+
 class DecoderPool {
  public:
-  using Deliver = std::function<void(TranscriptionResult)>;
+  using Deliver = std::function<void(RecognisedUtterance)>;
 
   // Audio the stream must have carried before a second decoder starts, and each further one:
   // a decoder's load costs about as much as decoding 10 s of speech, and two decoders sharing
@@ -109,7 +117,7 @@ class DecoderPool {
   std::condition_variable workAvailable_;
   std::condition_variable progress_;
   std::deque<Job> queue_;
-  OrderedDelivery<TranscriptionResult> delivery_;
+  OrderedDelivery<RecognisedUtterance> delivery_;
   int64_t submitted_ = 0;
   int64_t submittedSamples_ = 0;
   unsigned idleWorkers_ = 0;
@@ -128,5 +136,8 @@ class DecoderPool {
 // the utterance held no words.
 std::optional<TranscriptionResult> resultFor(const Utterance& utterance, const std::string& text,
                                              int64_t firstSample, int64_t endSample);
+// The same with the words as spoken and why the utterance ended.
+std::optional<RecognisedUtterance> recognisedUtterance(const Utterance& utterance,
+                                                       RecognisedSpeech speech);
 
 }  // namespace ondevice::platform

@@ -6,6 +6,7 @@
 #include <sphinxbase/fe.h>
 #include <sphinxbase/ngram_model.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <new>
@@ -250,23 +251,61 @@ RecognisedSpeech PocketSphinxDecoder::decode(std::span<const int16_t> samples, F
   RecognisedSpeech speech;
   int32 score = 0;
   if (ps_get_hyp(decoder, &score) != nullptr) speech.score = score;
-  bool any = false;
+  int previousEnd = 0;
   for (std::unique_ptr<ps_seg_t, SegmentFree> segment(ps_seg_iter(decoder)); segment;) {
     const char* word = ps_seg_word(segment.get());
     if (word != nullptr && !isFillerWord(word)) {
       int startFrame = 0;
       int endFrame = 0;
       ps_seg_frames(segment.get(), &startFrame, &endFrame);
-      if (any) speech.text += ' ';
+      if (speech.words.empty()) {
+        speech.firstSample = int64_t{startFrame} * kRecognitionFrameSamples;
+      } else {
+        speech.text += ' ';
+        speech.words.back().pauseAfterMs = std::max(0, startFrame - previousEnd - 1) * 10;
+      }
       speech.text += baseWord(word);
-      if (!any) speech.firstSample = int64_t{startFrame} * kRecognitionFrameSamples;
+      speech.words.push_back(SpokenWord{std::string(baseWord(word)), 0, std::nullopt});
       speech.endSample = int64_t{endFrame + 1} * kRecognitionFrameSamples;
-      any = true;
+      previousEnd = endFrame;
     }
     // ps_seg_next frees the iterator itself at the end.
     segment.reset(ps_seg_next(segment.release()));
   }
+  // The odds where a sentence may end: at long pauses and after the last word.
+  for (size_t i = 0; i < speech.words.size(); ++i) {
+    const bool last = i + 1 == speech.words.size();
+    if (!last && speech.words[i].pauseAfterMs < kScoredPauseMs) continue;
+    speech.words[i].odds = sentenceOdds(
+        i > 0 ? std::optional<std::string_view>(speech.words[i - 1].text) : std::nullopt,
+        speech.words[i].text,
+        last ? std::nullopt : std::optional<std::string_view>(speech.words[i + 1].text));
+  }
   return speech;
+}
+
+std::optional<SentenceOdds> PocketSphinxDecoder::sentenceOdds(
+    std::optional<std::string_view> before, std::string_view word,
+    std::optional<std::string_view> next) {
+  ps_decoder_t* decoder = handles_->decoder.get();
+  const char* search = ps_get_search(decoder);
+  ngram_model_t* model = search != nullptr ? ps_get_lm(decoder, search) : nullptr;
+  if (model == nullptr) return std::nullopt;
+  logmath_t* logmath = ps_get_logmath(decoder);
+  const std::string previous(before.value_or("<s>"));
+  const std::string current(word);
+  // log10 P(following | previous current); the history goes most recent first.
+  const auto probability = [&](const char* following, const char* last, const char* first) {
+    return logmath_log_to_log10(logmath, ngram_probv(model, following, last, first, nullptr));
+  };
+  SentenceOdds odds;
+  odds.end = probability("</s>", current.c_str(), previous.c_str());
+  if (next) {
+    const std::string following(*next);
+    odds.nextGoesOn = probability(following.c_str(), current.c_str(), previous.c_str());
+    odds.nextOpens = probability(following.c_str(), "<s>", nullptr);
+  }
+  return odds;
 }
 
 }  // namespace ondevice::platform

@@ -19,11 +19,15 @@
 #include <vector>
 
 #include "engine/platform/model_parts.h"
+#include "engine/platform/module/text/spoken_segment.h"
 
 namespace ondevice::platform {
 
 struct RecognisedSpeech {
   std::string text;         // words joined by one space; fillers and silence removed
+  // The same words with the pauses heard after them, and the language model's odds of a
+  // sentence end after the last word and after each word followed by a long pause.
+  std::vector<SpokenWord> words;
   int64_t firstSample = 0;  // where the first word starts, relative to the utterance (16 kHz)
   int64_t endSample = 0;    // where the last word ends
   // How well the best path fits the audio (a log probability; higher is better); none when the
@@ -69,10 +73,21 @@ class PocketSphinxDecoder {
   // search enters no other word of the dictionary.
   bool knows(const std::string& word) const;
 
+  // The odds of a sentence end after `word` (with `before` the word before it, or none at the
+  // start of an utterance), and of `next` going on or opening a sentence, from this decoder's
+  // language model; none when it has no n-gram model. Only on the thread that decodes with
+  // this decoder: the model writes caches on every lookup.
+  std::optional<SentenceOdds> sentenceOdds(std::optional<std::string_view> before,
+                                           std::string_view word,
+                                           std::optional<std::string_view> next);
+
  private:
   struct Handles;
   std::unique_ptr<Handles> handles_;
 };
+
+// Pauses at least this long inside an utterance are scored for a sentence end (ms).
+inline constexpr int kScoredPauseMs = 150;
 
 // Whether a recogniser word is a filler or silence marker (<s>, </s>, <sil>, [NOISE], ++UM++).
 bool isFillerWord(std::string_view word);

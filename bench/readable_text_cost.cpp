@@ -1,0 +1,193 @@
+// What the readable text costs beside the decoding it follows. Runs the recognition pipeline on
+// one thread (the audio, the noise gate, the segmenter and one decoder, without the reading of
+// the voice) over each file, and measures on this thread's CPU clock the decoding, the language
+// model's odds of sentence ends (the lookups a decode makes for its words, made again) and the
+// written text. Prints one JSON line per file; with --segments, one line per utterance before it
+// (its words, pauses, odds, end and written text), to study the judgement. With --replay, it
+// writes such lines again with other sentence settings (sentence_rules.h, in their order), one
+// text per file, without decoding anything.
+//
+//   readable_text_cost MODEL_DIR FILE...   # MODEL_DIR holds en-us/, en-us.lm.bin, cmudict-en-us.dict
+//   readable_text_cost MODEL_DIR --segments FILE... > segments.jsonl
+//   readable_text_cost --replay segments.jsonl -1.6 -1.2 -0.7 250 0.5 1.0
+
+#include <time.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "engine/platform/module/audio/audio_file.h"
+#include "engine/platform/module/audio/noise_gate.h"
+#include "engine/platform/module/audio/utterance_segmenter.h"
+#include "engine/platform/module/recognition/decoder_pool.h"
+#include "engine/platform/module/recognition/pocketsphinx_decoder.h"
+#include "engine/platform/module/speech_libraries.h"
+#include "engine/platform/module/text/readable_text.h"
+
+using namespace ondevice::platform;
+
+namespace {
+
+double threadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+const char* endName(SegmentEnd end) {
+  switch (end) {
+    case SegmentEnd::pause:
+      return "pause";
+    case SegmentEnd::pauseWhenLong:
+      return "pauseWhenLong";
+    case SegmentEnd::cut:
+      return "cut";
+    case SegmentEnd::endOfStream:
+      return "endOfStream";
+  }
+  return "";
+}
+
+void printSegment(const SpokenSegment& segment, const std::string& written) {
+  std::cout << "{\"end\":\"" << endName(segment.end) << "\",\"words\":[";
+  for (size_t i = 0; i < segment.words.size(); ++i) {
+    const SpokenWord& word = segment.words[i];
+    std::cout << (i ? "," : "") << "[" << quoted(word.text) << "," << word.pauseAfterMs;
+    if (word.odds) {
+      std::cout << "," << word.odds->end;
+      if (word.odds->nextGoesOn) {
+        std::cout << "," << *word.odds->nextGoesOn << "," << *word.odds->nextOpens;
+      }
+    }
+    std::cout << "]";
+  }
+  std::cout << "],\"written\":" << quoted(written) << "}\n";
+}
+
+SegmentEnd endNamed(const std::string& name) {
+  for (const auto end : {SegmentEnd::pause, SegmentEnd::pauseWhenLong, SegmentEnd::cut,
+                         SegmentEnd::endOfStream}) {
+    if (name == endName(end)) return end;
+  }
+  throw std::runtime_error("unknown end " + name);
+}
+
+// Writes the segments of --segments lines again with `settings`: one line of text per file.
+int replay(const char* path, const SentenceSettings& settings) {
+  std::ifstream in(path);
+  std::optional<ReadableText> text;
+  std::string written;
+  for (std::string line; std::getline(in, line);) {
+    const auto record = nlohmann::json::parse(line);
+    if (record.contains("file")) {
+      std::cout << written << "\n";
+      written.clear();
+      text.reset();
+      continue;
+    }
+    if (!text) text.emplace(settings);
+    SpokenSegment segment{{}, endNamed(record["end"])};
+    for (const auto& word : record["words"]) {
+      SpokenWord spoken{word[0], word[1], std::nullopt};
+      if (word.size() >= 3) spoken.odds = SentenceOdds{word[2], std::nullopt, std::nullopt};
+      if (word.size() == 5) {
+        spoken.odds->nextGoesOn = word[3].get<double>();
+        spoken.odds->nextOpens = word[4].get<double>();
+      }
+      segment.words.push_back(spoken);
+    }
+    written += (written.empty() ? "" : " ") + text->write(segment);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 9 && std::string(argv[1]) == "--replay") {
+    return replay(argv[2], SentenceSettings{std::stod(argv[3]), std::stod(argv[4]),
+                                            std::stod(argv[5]), std::stoi(argv[6]),
+                                            std::stod(argv[7]), std::stod(argv[8])});
+  }
+  std::vector<std::string> files;
+  bool segments = false;
+  for (int i = 2; i < argc; ++i) {
+    if (std::string(argv[i]) == "--segments") {
+      segments = true;
+    } else {
+      files.emplace_back(argv[i]);
+    }
+  }
+  if (argc < 3 || files.empty()) {
+    std::cerr << "usage: readable_text_cost MODEL_DIR [--segments] FILE...\n";
+    return 2;
+  }
+  setUpSpeechLibraries();
+  const std::string model = argv[1];
+  PocketSphinxDecoder decoder(
+      ModelFiles{model + "/en-us", model + "/en-us.lm.bin", model + "/cmudict-en-us.dict"});
+
+  for (const auto& path : files) {
+    double decoding = 0;
+    double odds = 0;
+    double writing = 0;
+    int words = 0;
+    ReadableText text;
+    const auto decode = [&](Utterance utterance) {
+      double start = threadSeconds();
+      auto recognised =
+          recognisedUtterance(utterance, decoder.decode(utterance.samples, FrequencyWarp::none));
+      decoding += threadSeconds() - start;
+      if (!recognised) return;
+      const auto& spoken = recognised->spoken.words;
+      words += static_cast<int>(spoken.size());
+      start = threadSeconds();
+      for (size_t i = 0; i < spoken.size(); ++i) {
+        if (!spoken[i].odds) continue;
+        const bool last = i + 1 == spoken.size();
+        decoder.sentenceOdds(i > 0 ? std::optional<std::string_view>(spoken[i - 1].text)
+                                   : std::nullopt,
+                             spoken[i].text,
+                             last ? std::nullopt
+                                  : std::optional<std::string_view>(spoken[i + 1].text));
+      }
+      odds += threadSeconds() - start;
+      start = threadSeconds();
+      const std::string written = text.write(recognised->spoken);
+      writing += threadSeconds() - start;
+      if (segments) printSegment(recognised->spoken, written);
+    };
+    auto file = openDecodedAudioFile(path);
+    NoiseGate gate;
+    UtteranceSegmenter segmenter;
+    std::vector<int16_t> chunk;
+    std::vector<int16_t> conditioned;
+    while (file->read(chunk)) {
+      gate.push(chunk, conditioned);
+      segmenter.push(conditioned, decode);
+      conditioned.clear();
+    }
+    gate.finish(conditioned);
+    segmenter.push(conditioned, decode);
+    segmenter.finish(decode);
+    std::printf(
+        "{\"file\":%s,\"words\":%d,\"decodingSeconds\":%.6f,\"oddsSeconds\":%.6f,"
+        "\"writingSeconds\":%.6f}\n",
+        quoted(path).c_str(), words, decoding, odds, writing);
+    std::fflush(stdout);
+  }
+  return 0;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The text stage: turns each recognised utterance, in time order, into written English: a
+// capital at the start of each sentence and a full stop or a question mark at its end, the
+// pronoun "I", the words a cased word list knows only with capitals, titles with their dot and
+// the name after a title. Numbers stay words. No recognised word changes: lower-casing the text
+// and taking away the dots and question marks added gives the recogniser's words back, which
+// write() checks word by word.
+//
+//   ReadableText text;
+//   text.write({{{"but"}, {"mr"}}, SegmentEnd::pause});            // "But Mr."
+//   text.write({{{"john"}, {"came", 0, SentenceOdds{-0.6}}},       // "John came."
+//               SegmentEnd::pause});
+//
+// The text of a segment depends on the segments before it (a sentence may run on into the next
+// utterance, a title's name may open it), never on later ones.
+
+#include <string>
+#include <vector>
+
+#include "engine/platform/module/text/sentence_rules.h"
+#include "engine/platform/module/text/spoken_segment.h"
+
+namespace ondevice::platform {
+
+class ReadableText {
+ public:
+  explicit ReadableText(SentenceSettings settings = {}) : settings_(settings) {}
+
+  // The written text of the next segment, its words joined by one space; empty for a segment
+  // without words.
+  std::string write(const SpokenSegment& segment);
+
+ private:
+  // The written form of the running sentence's next word, without an end mark.
+  std::string written(const SpokenWord& word);
+  // Closes the running sentence after `text`'s last word.
+  void endSentence(std::string& text);
+
+  SentenceSettings settings_;
+  bool sentenceOpen_ = false;          // the last segment ended inside a sentence
+  bool nameNext_ = false;              // the word before was a title
+  std::vector<std::string> opening_;   // the running sentence's first words, as spoken
+  std::vector<std::string> closing_;   // its last two words, as spoken
+};
+
+}  // namespace ondevice::platform

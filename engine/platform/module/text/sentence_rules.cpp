@@ -1,0 +1,126 @@
+#include "engine/platform/module/text/sentence_rules.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <string_view>
+
+#include "engine/platform/module/text/written_word.h"
+
+namespace ondevice::platform {
+namespace {
+
+bool among(std::string_view word, std::span<const std::string_view> words) {
+  return std::find(words.begin(), words.end(), word) != words.end();
+}
+
+bool among(std::string_view word, std::initializer_list<std::string_view> words) {
+  return std::find(words.begin(), words.end(), word) != words.end();
+}
+
+// Subjects after an inverted auxiliary. Objects ("do it", "have it") and conditional
+// inversions ("had he", "were it", "should you") are left out: those open statements too.
+constexpr std::string_view kSingularSubjects[] = {"it", "he", "she", "this", "that", "there", "the", "your",
+                                     "my", "his", "her", "our", "their", "a", "an", "anyone",
+                                     "anybody", "anything", "everyone", "everything", "someone",
+                                     "somebody", "something"};
+constexpr std::string_view kPluralSubjects[] = {"you", "we", "they", "there", "these", "those", "the",
+                                   "your", "my", "his", "her", "our", "their"};
+constexpr std::string_view kPersonalSubjects[] = {"i", "you", "we", "they"};
+constexpr std::string_view kAnySubject[] = {"i", "you", "we", "they", "he", "she", "it", "this", "that",
+                               "there", "the", "your", "my", "his", "her", "our", "their",
+                               "anyone", "anybody", "anything", "everyone", "someone",
+                               "somebody", "something"};
+
+// Whether the auxiliary `verb` before `subject` opens a question.
+bool invertedAuxiliary(std::string_view verb, std::string_view subject) {
+  if (among(verb, {"is", "isn't", "was", "wasn't", "has", "hasn't", "does", "doesn't"})) {
+    return among(subject, kSingularSubjects);
+  }
+  if (among(verb, {"are", "aren't", "weren't"})) return among(subject, kPluralSubjects);
+  if (verb == "were") return among(subject, {"you", "we", "they", "there", "these", "those"});
+  if (verb == "am") return subject == "i";
+  if (among(verb, {"do", "don't", "have", "haven't", "may"})) {
+    return among(subject, kPersonalSubjects) && !(verb == "may" && subject == "you");
+  }
+  if (among(verb, {"did", "didn't", "can", "can't", "could", "couldn't", "will", "won't",
+                   "would", "wouldn't", "shall"})) {
+    return among(subject, kAnySubject);
+  }
+  if (among(verb, {"should", "shouldn't"})) {
+    return among(subject, {"i", "we", "they", "he", "she", "it"});
+  }
+  return false;
+}
+
+constexpr std::string_view kWhWords[] = {"what", "where", "when", "why", "how", "who", "which"};
+constexpr std::string_view kAuxiliaries[] = {"is", "isn't", "are", "aren't", "was", "wasn't", "were",
+                                "weren't", "am", "do", "don't", "does", "doesn't", "did",
+                                "didn't", "can", "can't", "could", "couldn't", "will", "won't",
+                                "would", "wouldn't", "shall", "should", "shouldn't", "have",
+                                "haven't", "has", "hasn't"};
+
+bool whQuestion(std::string_view first, std::string_view second) {
+  // "what's", "where's", "who's", "how'd", "what're", ...
+  for (const std::string_view wh : kWhWords) {
+    if (first.size() > wh.size() && first.starts_with(wh) && first[wh.size()] == '\'') return true;
+  }
+  if (!among(first, kWhWords)) return false;
+  if (among(second, kAuxiliaries)) return true;
+  if (first == "how") return among(second, {"many", "long", "far", "old", "often", "about"});
+  return first == "what" && second == "about";
+}
+
+bool questionTag(std::string_view verb, std::string_view subject) {
+  return among(verb, {"isn't", "aren't", "wasn't", "weren't", "don't", "doesn't", "didn't",
+                      "won't", "wouldn't", "can't", "couldn't", "haven't", "hasn't",
+                      "shouldn't"}) &&
+         among(subject, {"it", "you", "he", "she", "they", "we", "i", "there"});
+}
+
+}  // namespace
+
+bool endsSentenceAtEnd(const SpokenWord& last, SegmentEnd end, const SentenceSettings& settings) {
+  if (isTitle(last.text)) return false;
+  if (end == SegmentEnd::endOfStream) return true;
+  if (!last.odds) return end != SegmentEnd::cut;  // no language model: the pause alone
+  switch (end) {
+    case SegmentEnd::pause:
+      return last.odds->end >= settings.endAfterPause;
+    case SegmentEnd::pauseWhenLong:
+      return last.odds->end >= settings.endAfterShortPause;
+    case SegmentEnd::cut:
+      return last.odds->end >= settings.endAtCut;
+    case SegmentEnd::endOfStream:
+      break;
+  }
+  return true;
+}
+
+bool endsSentenceAfter(const SpokenWord& word, const SentenceSettings& settings) {
+  if (isTitle(word.text) || word.pauseAfterMs < settings.innerPauseMs || !word.odds ||
+      !word.odds->nextGoesOn || !word.odds->nextOpens) {
+    return false;
+  }
+  const double breakOverGoingOn = word.odds->end + *word.odds->nextOpens - *word.odds->nextGoesOn;
+  const double margin = settings.innerMargin - settings.pauseWeight * word.pauseAfterMs / 1000.0;
+  return breakOverGoingOn > margin;
+}
+
+bool isQuestion(std::span<const std::string> opening, std::span<const std::string> closing) {
+  if (closing.size() == 2 && questionTag(loweredAscii(closing[0]), loweredAscii(closing[1]))) {
+    return true;
+  }
+  size_t first = 0;
+  // A conjunction or an interjection before the question: "and is it", "oh do you".
+  while (first < opening.size() && among(loweredAscii(opening[first]), {"and", "but", "oh", "well"})) {
+    ++first;
+  }
+  if (first + 1 >= opening.size()) {
+    return first < opening.size() && whQuestion(loweredAscii(opening[first]), "");
+  }
+  const std::string verb = loweredAscii(opening[first]);
+  const std::string next = loweredAscii(opening[first + 1]);
+  return invertedAuxiliary(verb, next) || whQuestion(verb, next);
+}
+
+}  // namespace ondevice::platform

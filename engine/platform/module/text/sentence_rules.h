@@ -1,0 +1,51 @@
+#pragma once
+// Where sentences end and which ones are questions, judged from the recognised words, the
+// pauses between them and the recogniser's language model.
+//
+//   endsSentenceAtEnd(segment.words.back(), segment.end);   // at the end of an utterance
+//   endsSentenceAfter(segment.words[3]);                   // after a word inside one
+//   isQuestion({"do", "you", "know"}, {"you", "know"});     // true
+
+#include <span>
+#include <string>
+
+#include "engine/platform/module/text/spoken_segment.h"
+
+namespace ondevice::platform {
+
+// The thresholds of the judgement, in log10 probabilities of the language model.
+struct SentenceSettings {
+  // At the end of an utterance, a sentence ends when "</s>" after its last words is at least
+  // this likely, by why the utterance ended. After a pause of 0.4 s it ends unless the words
+  // are ones a sentence seldom ends on: the model reads -1.7 or less after an article, a
+  // preposition or a conjunction ("in" -1.71, "and" -1.76, "for" -2.01, "the" -2.30) and -0.5
+  // to -1.5 after most other words ("man" -0.71, "selfish" -0.77, "those" -1.51). On
+  // bench/readable_text's tuning half every threshold of -1.7 or less writes the same text and
+  // higher ones lose full stops; a shorter pause and a cut without one need likelier ends.
+  double endAfterPause = -1.7;
+  double endAfterShortPause = -1.3;
+  double endAtCut = -0.8;
+  // Inside an utterance, after a pause at least this long (ms), a sentence ends when the model
+  // finds "</s>" and the next word opening a sentence more likely than that word going on,
+  // with this margin (a longer pause lowers the margin by pauseWeight per second).
+  int innerPauseMs = 250;
+  double innerMargin = 0.5;
+  double pauseWeight = 1.0;
+};
+
+// Whether a sentence ends with the utterance's last word. The end of the audio always ends
+// one; a title never does (the name follows). Without the language model's odds, a pause
+// ends one and a cut does not.
+bool endsSentenceAtEnd(const SpokenWord& last, SegmentEnd end,
+                       const SentenceSettings& settings = {});
+
+// Whether a sentence ends after a word that another word of the same utterance follows.
+bool endsSentenceAfter(const SpokenWord& word, const SentenceSettings& settings = {});
+
+// Whether the words make a sentence certainly a question: it opens with an auxiliary before
+// its subject ("is it", "do you", "can we"), with a wh-word before an auxiliary ("where is",
+// "what's", "how many"), or ends in a question tag ("isn't it"). `opening` holds the
+// sentence's first words (at least three where it has them), `closing` its last two.
+bool isQuestion(std::span<const std::string> opening, std::span<const std::string> closing);
+
+}  // namespace ondevice::platform

@@ -1,0 +1,168 @@
+// The written form of recognised English without a recogniser: segments as the decoder hands
+// them over (words, pauses, the language model's odds of a sentence end, why the utterance
+// ended) and the texts written for them, in order.
+
+#include "engine/platform/module/text/readable_text.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/platform/module/text/casing_table.h"
+#include "engine/platform/module/text/written_word.h"
+#include "tests/support/case_name.h"
+
+namespace ondevice::platform {
+namespace {
+
+using ::testing::ElementsAreArray;
+using ::testing::Ge;
+using ::testing::Optional;
+using ::testing::StrEq;
+
+struct WordCase {
+  std::string spoken;
+  std::string written;
+};
+
+class WrittenWord : public ::testing::TestWithParam<WordCase> {};
+
+TEST_P(WrittenWord, TakesItsCaseFromTheListOrACertainRule) {
+  EXPECT_EQ(writtenWord(GetParam().spoken), GetParam().written);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , WrittenWord,
+    ::testing::Values(WordCase{"i", "I"}, WordCase{"i'm", "I'm"}, WordCase{"i'll", "I'll"},
+                      WordCase{"monday", "Monday"}, WordCase{"english", "English"},
+                      WordCase{"london", "London"}, WordCase{"fbi", "FBI"},
+                      WordCase{"mcdonald", "McDonald"}, WordCase{"london's", "London's"},
+                      // The list knows these in both forms: no rule makes them names.
+                      WordCase{"may", "may"}, WordCase{"march", "march"},
+                      WordCase{"will", "will"}, WordCase{"bill", "bill"},
+                      WordCase{"china", "china"}, WordCase{"turkey", "turkey"},
+                      WordCase{"house", "house"}, WordCase{"it's", "it's"},
+                      WordCase{"african-american", "African-American"},
+                      WordCase{"mr", "Mr."}, WordCase{"mrs", "Mrs."}, WordCase{"dr", "Dr."},
+                      WordCase{"st", "St."},
+                      // Letters already capitalised stay so; unknown words stay as spoken.
+                      WordCase{"NASA", "NASA"}, WordCase{"zzyzx", "zzyzx"},
+                      WordCase{"u.s.", "u.s."}),
+    testing::numberedBy<&WordCase::spoken>);
+
+TEST(CasingTable, HoldsTheListsCapitalisedWords) {
+  EXPECT_THAT(capitalisedWordCount(), Ge(10000u));
+  // The first and last words of the sorted table are found like any other.
+  EXPECT_THAT(capitalisedForm("a's"), Optional(StrEq("A's")));
+  EXPECT_THAT(capitalisedForm("zyuganov's"), Optional(StrEq("Zyuganov's")));
+  EXPECT_EQ(capitalisedForm(""), std::nullopt);
+  EXPECT_EQ(capitalisedForm("mondayx"), std::nullopt);
+  EXPECT_EQ(capitalisedForm("monda"), std::nullopt);
+}
+
+// "he was not|-2.4" is a word with the odds of a sentence end after it; "|300|-0.5|-1.4|-3"
+// adds a pause of 300 ms and the odds of the next word opening a sentence and going on.
+SpokenSegment segment(const std::string& words, SegmentEnd end = SegmentEnd::pause) {
+  SpokenSegment spoken{{}, end};
+  std::istringstream in(words);
+  for (std::string token; in >> token;) {
+    SpokenWord word;
+    std::vector<std::string> fields;
+    std::istringstream parts(token);
+    for (std::string field; std::getline(parts, field, '|');) fields.push_back(field);
+    word.text = fields[0];
+    if (fields.size() == 2) word.odds = SentenceOdds{std::stod(fields[1]), {}, {}};
+    if (fields.size() == 5) {
+      word.pauseAfterMs = std::stoi(fields[1]);
+      word.odds = SentenceOdds{std::stod(fields[2]), std::stod(fields[4]), std::stod(fields[3])};
+    }
+    spoken.words.push_back(word);
+  }
+  return spoken;
+}
+
+struct TextCase {
+  std::string name;
+  std::vector<SpokenSegment> segments;
+  std::vector<std::string> written;
+};
+
+class Readable : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(Readable, WritesEachSegmentAfterTheOnesBefore) {
+  ReadableText text;
+  std::vector<std::string> written;
+  for (const auto& spoken : GetParam().segments) written.push_back(text.write(spoken));
+  EXPECT_THAT(written, ElementsAreArray(GetParam().written));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , Readable,
+    ::testing::Values(
+        TextCase{"ASentenceAcrossTwoSegments",
+                 {segment("he was not|-2.4"), segment("an ill disposed young man|-0.7")},
+                 {"He was not", "an ill disposed young man."}},
+        TextCase{"ThePronounInsideASentence",
+                 {segment("yes i'm sure i'll come|-0.9")},
+                 {"Yes I'm sure I'll come."}},
+        TextCase{"ATitleAtTheEndOfASegment",
+                 {segment("i spoke to mr|-0.7"), segment("smith on monday|-0.9")},
+                 {"I spoke to Mr.", "Smith on Monday."}},
+        TextCase{"TheNameAfterATitleInsideASegment",
+                 {segment("ask dr brown|-1")},
+                 {"Ask Dr. Brown."}},
+        TextCase{"AWordTheListKnowsInBothForms",
+                 {segment("we met in may|-1.0"), segment("may i come in|-1.0")},
+                 {"We met in may.", "May I come in?"}},
+        TextCase{"ASegmentOfOneWord",
+                 {segment("yes|-0.5"), segment("the|-2.3"), segment("end", SegmentEnd::endOfStream)},
+                 {"Yes.", "The", "end."}},
+        TextCase{"TextAlreadyCapitalised",
+                 {segment("NASA launched It|-0.9")},
+                 {"NASA launched It."}},
+        TextCase{"ASentenceEndInsideASegmentAtALongPause",
+                 {segment("that is all|600|-0.5|-1.4|-3.0 thank you|-0.4")},
+                 {"That is all. Thank you."}},
+        TextCase{"NoSentenceEndAtAShortPause",
+                 {segment("that is all|100|-0.5|-1.4|-3.0 thank you|-0.4")},
+                 {"That is all thank you."}},
+        TextCase{"NoSentenceEndWhereTheNextWordGoesOn",
+                 {segment("he went to|600|-1.9|-2.5|-1.0 town|-0.8")},
+                 {"He went to town."}},
+        TextCase{"TheEndOfTheAudioEndsASentence",
+                 {segment("how much there might be in his power to do for",
+                          SegmentEnd::endOfStream)},
+                 {"How much there might be in his power to do for."}},
+        TextCase{"ACutWithoutAPauseRarelyEndsOne",
+                 {segment("and then we went|-1.0", SegmentEnd::cut), segment("home|-0.8")},
+                 {"And then we went", "home."}},
+        TextCase{"ALongUtteranceEndsOneAtAShorterPause",
+                 {segment("and then we went home|-1.0", SegmentEnd::pauseWhenLong),
+                  segment("it was late|-0.8")},
+                 {"And then we went home.", "It was late."}},
+        TextCase{"QuestionsTheWordsMakeCertain",
+                 {segment("do you know where it is|-0.9"), segment("where are you|-0.9"),
+                  segment("and what's that|-0.9"), segment("it's nice isn't it|-0.9"),
+                  segment("how many are there|-0.9")},
+                 {"Do you know where it is?", "Where are you?", "And what's that?",
+                  "It's nice isn't it?", "How many are there?"}},
+        TextCase{"StatementsThatOpenLikeQuestions",
+                 {segment("had he married a more amiable woman|-0.9"), segment("do it now|-0.9"),
+                  segment("have a nice day|-0.9"), segment("when i was young|-0.9"),
+                  segment("should you need help call|-0.9")},
+                 {"Had he married a more amiable woman.", "Do it now.", "Have a nice day.",
+                  "When I was young.", "Should you need help call."}},
+        TextCase{"AQuestionAcrossTwoSegments",
+                 {segment("is it|-2.5"), segment("raining|-0.9")},
+                 {"Is it", "raining?"}},
+        TextCase{"ADottedWordGetsNoSecondFullStop",
+                 {segment("he lives in the u.s.", SegmentEnd::endOfStream)},
+                 {"He lives in the u.s."}},
+        TextCase{"ASegmentWithoutWords", {segment(""), segment("fine|-1")}, {"", "Fine."}}),
+    testing::namedBy<&TextCase::name>);
+
+}  // namespace
+}  // namespace ondevice::platform
