@@ -39,6 +39,10 @@ constexpr std::pair<const char*, const char*> kSearchSettings[] = {
     {"-wbeam", "1e-20"}, {"-maxhmmpf", "10000"}, {"-remove_silence", "no"},
 };
 
+// The name PocketSphinx gives the search it makes from -lm. Looked up by name: ps_get_search()
+// leaks the iterator it searches with.
+constexpr const char* kDefaultSearch = "_default";
+
 struct DecoderFree {
   void operator()(ps_decoder_t* decoder) const noexcept { ps_free(decoder); }
 };
@@ -212,7 +216,7 @@ PocketSphinxDecoder::PocketSphinxDecoder(const ModelFiles& model)
   cmd_ln_set_str_r(loaded, "-warp_params", nullptr);
   if (!handles_->raisedFrontEnd) throw PlatformError("The speech recogniser rejected its settings");
   handles_->languageModel =
-      ps_get_lm(handles_->decoder.get(), ps_get_search(handles_->decoder.get()));
+      ps_get_lm(handles_->decoder.get(), kDefaultSearch);
   if (handles_->languageModel == nullptr) {
     throw PlatformError("The speech recogniser has no language model");
   }
@@ -288,8 +292,7 @@ std::optional<SentenceOdds> PocketSphinxDecoder::sentenceOdds(
     std::optional<std::string_view> before, std::string_view word,
     std::optional<std::string_view> next) {
   ps_decoder_t* decoder = handles_->decoder.get();
-  const char* search = ps_get_search(decoder);
-  ngram_model_t* model = search != nullptr ? ps_get_lm(decoder, search) : nullptr;
+  ngram_model_t* model = handles_->languageModel;
   if (model == nullptr) return std::nullopt;
   logmath_t* logmath = ps_get_logmath(decoder);
   const std::string previous(before.value_or("<s>"));
