@@ -25,6 +25,10 @@ struct AssetStoreLayout {
   std::filesystem::path partial() const { return root / (locale + ".partial"); }
   // Staging directories are named this prefix plus a unique suffix.
   std::string stagingPrefix() const { return locale + ".staging-"; }
+  // The derived form of the locale's model, whichever directory it is installed in: a faster
+  // loading copy of some of its parts, named after the files it was made from
+  // (module/recognition/derived_model.h). Never needed: the model loads without it.
+  std::filesystem::path derived() const { return root / (locale + ".derived"); }
 };
 
 // Whether the locale's model is installed in the store: marked, its parts in place, and the

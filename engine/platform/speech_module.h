@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,10 @@ struct AnalyzerModel {
   std::exception_ptr unavailable;  // when files is empty: the failure the analysis throws
   // The model as errors name it: "Cannot load the speech model for en_US: ...".
   std::string name = "the speech model";
+  // Where the model's derived, faster loading form is kept (AssetStoreLayout::derived()); none
+  // for nowhere. Found there when complete and made from these files; else made there, when it
+  // can be written.
+  std::optional<std::filesystem::path> derivedDirectory;
   // 1 to kMostDecoderThreads; none for the machine's hardware threads. The memory budget may
   // allow fewer either way.
   std::optional<unsigned> requestedThreads;

@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <algorithm>
 #include <cctype>
@@ -346,6 +347,33 @@ TEST(TranscribeSpeech, ThreadCountDoesNotChangeTheOutput) {
       EXPECT_EQ(r.out, single) << "a different output with " << threads << " threads";
     }
   }
+}
+
+// The first transcription keeps the model's derived form in the store and later ones load it;
+// neither changes a byte of the output, and a store that cannot be written transcribes the same.
+TEST(TranscribeSpeech, TheDerivedModelChangesNoWordAndAReadOnlyStoreNeedsNone) {
+  ScratchDirectory scratch;
+  const std::string clip = testing::speech::librivoxClips().front().path;
+  const auto withStore = [&](const fs::path& store) {
+    ProcessOptions options;
+    options.environment["ONDEVICE_STT_ASSETS"] = store.string();
+    const ProcessResult r = runBinary({"transcribe", "--file", clip}, options);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    return r.out;
+  };
+  const fs::path store = scratch.path() / "store";
+  const std::string first = withStore(store);
+  const fs::path derived = store / "en_US.derived";
+  ASSERT_TRUE(fs::is_directory(derived));
+  EXPECT_FALSE(fs::is_empty(derived));
+  EXPECT_EQ(withStore(store), first);
+
+  const fs::path readOnly = scratch.path() / "read-only";
+  testing::TemporaryMount mount(readOnly, "size=1m", MS_RDONLY);
+  if (!mount.mounted()) GTEST_SKIP() << "cannot mount a read-only file system here";
+  EXPECT_EQ(withStore(readOnly), first);
+  EXPECT_TRUE(fs::is_empty(readOnly));
 }
 
 // The words of a text as the recogniser spells them: lower case, without the full stops and

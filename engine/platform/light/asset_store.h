@@ -10,6 +10,7 @@
 //   <root>/<locale>.lock        the per-locale install lock (flock); it stays
 //   <root>/<locale>.partial     a download in progress, resumed by the next attempt
 //   <root>/<locale>.staging-*   an extraction in progress, signed as the installer's own
+//   <root>/<locale>.derived/    the model's derived, faster loading form, kept by transcriptions
 
 #include <filesystem>
 #include <memory>

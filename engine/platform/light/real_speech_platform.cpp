@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "engine/platform/asset_store_layout.h"
 #include "engine/platform/light/asset_store.h"
 #include "engine/platform/light/locale_identifier.h"
 #include "engine/platform/light/speech_module_loader.h"
@@ -75,7 +76,11 @@ std::unique_ptr<SpeechAnalyzer> RealSpeechPlatform::makeAnalyzer(const ModuleLis
   AnalyzerModel model;
   try {
     const CatalogEntry* entry = entryFor(modules);
-    if (entry != nullptr) model.files = AssetStore(settings().storeRoot()).installedModel(*entry);
+    if (entry != nullptr) {
+      const AssetStore store(settings().storeRoot());
+      model.files = store.installedModel(*entry);
+      model.derivedDirectory = AssetStoreLayout{store.root(), entry->identifier}.derived();
+    }
     if (!model.files) {
       throw PlatformError("The speech model for " + locale +
                           " is not installed; run prepare first.");

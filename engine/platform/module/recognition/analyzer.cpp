@@ -13,6 +13,7 @@
 #include "engine/platform/module/audio/utterance_segmenter.h"
 #include "engine/platform/module/recognition/decoder_pool.h"
 #include "engine/platform/module/recognition/model_file_check.h"
+#include "engine/platform/module/recognition/model_loader.h"
 #include "engine/platform/module/recognition/text_stage.h"
 #include "engine/platform/platform_error.h"
 
@@ -76,7 +77,7 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
       }
 
       pool_ = std::make_unique<DecoderPool>(
-          *model_.files, threads_,
+          std::make_shared<ModelLoader>(*model_.files, model_.derivedDirectory), threads_,
           [this](RecognisedUtterance recognised) {
             results_->deliver(text_.write(std::move(recognised)));
           },

@@ -50,8 +50,8 @@ std::optional<RecognisedUtterance> recognisedUtterance(const Utterance& utteranc
   return RecognisedUtterance{std::move(*result), SpokenSegment{std::move(speech.words), end}};
 }
 
-DecoderPool::DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver,
-                         RecogniserNotes notes)
+DecoderPool::DecoderPool(std::shared_ptr<ModelLoader> model, unsigned maxDecoders,
+                         Deliver deliver, RecogniserNotes notes)
     : model_(std::move(model)),
       maxDecoders_(std::max(1u, maxDecoders)),
       // Each decoder busy, one utterance waiting for each, and a few finished ones waiting for
@@ -72,6 +72,7 @@ void DecoderPool::submit(Utterance utterance) {
   if (failure_) std::rethrow_exception(failure_);
   if (stopping_) throw PlatformError("The analysis was cancelled");
   const int64_t sequence = submitted_++;
+  submittedSamples_ += static_cast<int64_t>(utterance.samples.size());
   auto shared = std::make_shared<const Utterance>(std::move(utterance));
   if (probe_.admit(static_cast<int64_t>(shared->samples.size()))) {
     probeDecodingsLeft_ += 2;
@@ -86,7 +87,10 @@ void DecoderPool::submit(Utterance utterance) {
 }
 
 void DecoderPool::startWorkers(size_t jobs) {
-  for (size_t started = idleWorkers_; started < jobs && workers_.size() < maxDecoders_; ++started) {
+  // As many as the stream's audio so far repays, at least one.
+  const auto repaid = static_cast<size_t>(1 + submittedSamples_ / kSamplesPerExtraDecoder);
+  const size_t most = std::min<size_t>(maxDecoders_, repaid);
+  for (size_t started = idleWorkers_; started < jobs && workers_.size() < most; ++started) {
     workers_.emplace_back([this] { work(); });
   }
   workAvailable_.notify_all();
@@ -168,7 +172,7 @@ std::unique_ptr<PocketSphinxDecoder> DecoderPool::loadDecoder() {
   // the exit handlers and can cut the exit guard's record short.
   std::unique_lock firstLoad(firstLoad_, std::defer_lock);
   if (!modelLoaded_) firstLoad.lock();
-  auto decoder = std::make_unique<PocketSphinxDecoder>(model_);
+  auto decoder = model_->load();
   modelLoaded_ = true;
   return decoder;
 }

@@ -7,8 +7,9 @@
 //   pool.submit(std::move(utterance));   // waits while too much is in flight
 //   pool.drain();                        // every submitted utterance handed out
 //
-// Workers start on demand (a short file never pays for loading decoders it does not need) and
-// load their decoder on their own thread; until one load has succeeded, loads run one at a time.
+// One worker starts with the first utterance and loads its decoder on its own thread (model_loader.h);
+// more start only once the stream has carried enough audio to repay a decoder's load, so that a
+// short file never pays for more than one. Until one load has succeeded, loads run one at a time.
 // Only a bounded number of utterances is in flight, so memory does not grow with the length of
 // the file. The pool never waits on the receiver of the results: `deliver` must not block.
 // Utterances after the probe wait for its choice; the probe's own two decodings of each of its
@@ -28,10 +29,12 @@
 #include <vector>
 
 #include "engine/platform/module/audio/utterance_segmenter.h"
+#include "engine/platform/module/recognition/model_loader.h"
 #include "engine/platform/module/recognition/ordered_delivery.h"
 #include "engine/platform/module/recognition/pocketsphinx_decoder.h"
 #include "engine/platform/module/recognition/voice_probe.h"
 #include "engine/platform/module/text/spoken_segment.h"
+#include "engine/platform/recognition_format.h"
 #include "engine/platform/results_sequence.h"
 #include "engine/platform/speech_module.h"
 
@@ -48,9 +51,16 @@ class DecoderPool {
  public:
   using Deliver = std::function<void(RecognisedUtterance)>;
 
+  // Audio the stream must have carried before a second decoder starts, and each further one:
+  // a decoder's load costs about as much as decoding 10 s of speech, and two decoders sharing
+  // a core decode only 1.4 times as fast as one, so more decoders repay their load on long
+  // files only.
+  static constexpr int64_t kSamplesPerExtraDecoder = 45 * int64_t{kRecognitionSampleRate};
+
   // Each worker notes what it does through `notes`, when given: loading its model, then
   // decoding, then nothing once it ends. The pool keeps the texts for as long as its workers run.
-  DecoderPool(ModelFiles model, unsigned maxDecoders, Deliver deliver, RecogniserNotes notes = {});
+  DecoderPool(std::shared_ptr<ModelLoader> model, unsigned maxDecoders, Deliver deliver,
+              RecogniserNotes notes = {});
   // Stops the workers after the utterance each is decoding and joins them.
   ~DecoderPool();
   DecoderPool(const DecoderPool&) = delete;
@@ -95,7 +105,7 @@ class DecoderPool {
   void chooseWhenProbed();
   void startWorkers(size_t jobs);
 
-  const ModelFiles model_;
+  const std::shared_ptr<ModelLoader> model_;
   const unsigned maxDecoders_;
   const int64_t maxInFlight_;
   const RecogniserNotes notes_;
@@ -109,6 +119,7 @@ class DecoderPool {
   std::deque<Job> queue_;
   OrderedDelivery<RecognisedUtterance> delivery_;
   int64_t submitted_ = 0;
+  int64_t submittedSamples_ = 0;
   unsigned idleWorkers_ = 0;
   bool stopping_ = false;
   std::exception_ptr failure_;

@@ -1,8 +1,9 @@
 #pragma once
 // One PocketSphinx decoder with a loaded model, decoding whole utterances. Each utterance is
-// decoded on its own (features normalised over the utterance alone), so the text of an
-// utterance never depends on what the same decoder decoded before: the threads that share the
-// work can divide it any way and still agree with a single decoder.
+// decoded on its own (features normalised over the utterance alone), and every decoder has
+// decoded the same warm-up signal before its first utterance, so the text of an utterance never
+// depends on what the same decoder decoded before: the threads that share the work can divide
+// it any way and still agree with a single decoder.
 //
 //   PocketSphinxDecoder decoder(model);          // loads the model; throws PlatformError
 //   RecognisedSpeech speech = decoder.decode(samples);
@@ -67,6 +68,10 @@ class PocketSphinxDecoder {
   // Decodes 16 kHz mono samples as one utterance; throws PlatformError when the decoder fails.
   RecognisedSpeech decode(std::span<const int16_t> samples,
                           FrequencyWarp warp = FrequencyWarp::none);
+
+  // Whether the language model holds `word` (a dictionary word without its variant suffix): the
+  // search enters no other word of the dictionary.
+  bool knows(const std::string& word) const;
 
   // The odds of a sentence end after `word` (with `before` the word before it, or none at the
   // start of an utterance), and of `next` going on or opening a sentence, from this decoder's
