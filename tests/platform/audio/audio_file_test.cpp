@@ -130,14 +130,6 @@ const Reading kReadings[] = {
      {.longestSeconds = 5},
      {},
      "its audio goes on past 5 s, the most one file may hold"},
-    {"game music that loops forever",
-     [](const fs::path& dir) {
-       testing::writeText(dir / "loop.vgm", loopingVgm());
-       return dir / "loop.vgm";
-     },
-     {.longestSeconds = 5},
-     {},
-     "its audio goes on past 5 s, the most one file may hold"},
     {"three times the length its header states",
      [](const fs::path& dir) { return flacStating(dir, 3, 1); },
      {.statedLengthMarginSeconds = 0},
@@ -150,6 +142,18 @@ const Reading kReadings[] = {
 };
 INSTANTIATE_TEST_SUITE_P(, AudioFileRead, ::testing::ValuesIn(kReadings),
                          testing::namedBy<&Reading::name>);
+
+// Game music, which libgme would play in a loop forever (and which faults inside libgme when
+// damaged), is refused before any library but FFmpeg's probe reads it.
+TEST(AudioFileOpen, RefusesMusicThatAnotherLibraryPlays) {
+  ScratchDirectory scratch;
+  const fs::path path = scratch.path() / "loop.vgm";
+  testing::writeText(path, loopingVgm());
+  EXPECT_THAT([&] { platform::openDecodedAudioFile(path.string(), {}); },
+              ::testing::ThrowsMessage<platform::UndecodableAudioError>(
+                  "Cannot open audio file " + path.string() +
+                  ": it is music for libgme to play, not a recording"));
+}
 
 }  // namespace
 }  // namespace ondevice

@@ -1,5 +1,8 @@
 #include "engine/platform/module/audio/audio_demuxer.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "engine/platform/module/audio/audio_limits.h"
 #include "engine/platform/platform_error.h"
 
@@ -15,6 +18,25 @@ using namespace ffmpeg;
   throw UndecodableAudioError("Cannot open audio file " + path + ": " + why);
 }
 
+// Demuxers that hand the file to another library to play: game music (libgme) and tracker
+// modules (libopenmpt, libmodplug). Neither is a recording, and those libraries are not made to
+// read hostile files (a damaged game music file faults inside libgme), so they are never given
+// one.
+constexpr std::string_view kPlayedElsewhere[] = {"libgme", "libopenmpt", "libmodplug"};
+
+// The demuxer FFmpeg finds for the file, when it is one a recording may come in.
+const AVInputFormat* probedFormat(const std::string& path, const std::string& url,
+                                  AVIOContext* input) {
+  const AVInputFormat* format = nullptr;
+  const int result = av_probe_input_buffer2(input, &format, url.c_str(), nullptr, 0, 0);
+  if (result < 0) fail(path, errorText(result));
+  const std::string_view name = format->name;
+  if (std::ranges::find(kPlayedElsewhere, name) != std::end(kPlayedElsewhere)) {
+    fail(path, "it is music for " + std::string(name) + " to play, not a recording");
+  }
+  return format;
+}
+
 }  // namespace
 
 AudioDemuxer::AudioDemuxer(const std::string& path) : path_(path), input_(path) {
@@ -24,6 +46,7 @@ AudioDemuxer::AudioDemuxer(const std::string& path) : path_(path), input_(path) 
   // there feed it forever. The URL only names the file for format probing; the "file:" prefix
   // keeps a colon in the name from looking like a protocol.
   const std::string url = "file:" + path;
+  const AVInputFormat* format = probedFormat(path, url, input_.context());
   AVFormatContext* rawFormat = avformat_alloc_context();
   if (rawFormat == nullptr) {
     throw PlatformError("Cannot open audio file " + path + ": out of memory");
@@ -31,7 +54,7 @@ AudioDemuxer::AudioDemuxer(const std::string& path) : path_(path), input_(path) 
   rawFormat->pb = input_.context();
   AVDictionary* rawOptions = nullptr;
   av_dict_set(&rawOptions, "protocol_whitelist", "none", 0);  // matches no protocol
-  int result = avformat_open_input(&rawFormat, url.c_str(), nullptr, &rawOptions);
+  int result = avformat_open_input(&rawFormat, url.c_str(), format, &rawOptions);
   const Dictionary unusedOptions(rawOptions);
   if (result < 0) fail(path, errorText(result));  // FFmpeg frees the context on failure
   format_.reset(rawFormat);

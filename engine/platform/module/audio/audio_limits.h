@@ -33,8 +33,8 @@ inline constexpr double kLargestTimestampJitterSeconds = 0.002;
 inline constexpr double kLongestUncheckedGapSeconds = 60.0;
 
 // How much audio one file may hold, gaps included. Some inputs never end: a demuxer that
-// synthesizes sound from a script or plays a game's looping music goes on for as long as it is
-// read. Past these bounds the file is refused rather than read on.
+// synthesizes sound from a script goes on for as long as it is read. Past these bounds the file
+// is refused rather than read on.
 struct AudioLengthBounds {
   // Whatever the file says: a day.
   int64_t longestSeconds = 24 * 60 * 60;
