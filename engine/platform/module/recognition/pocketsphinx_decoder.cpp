@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <mutex>
 #include <new>
 #include <string_view>
 #include <utility>
@@ -57,7 +58,15 @@ struct FrontEndFree {
 };
 
 // The warp of FrequencyWarp::raised: the front end's filters are laid 1 / 0.9 higher.
-constexpr const char* kRaisedWarpParameter = "0.9";
+//
+// PocketSphinx keeps a warp's parameters in process-wide variables, read when a front end lays
+// out its filters: every front end made without a warp (each decoder's own) marks them neutral,
+// and a parameter string equal to the last one it parsed is not parsed again, so they stay
+// neutral. Front ends are therefore made one at a time, and each raised one is given a string
+// that differs from the one before (the same number, with or without a trailing blank).
+constexpr const char* kRaisedWarpParameters[] = {"0.9", "0.9 "};
+std::mutex frontEndsBeingMade;
+size_t raisedFrontEndsMade = 0;  // under frontEndsBeingMade
 
 // Ends an utterance that was started, also when decoding it failed half way.
 class UtteranceGuard {
@@ -201,6 +210,7 @@ PocketSphinxDecoder::PocketSphinxDecoder(const ModelFiles& model)
     : handles_(std::make_unique<Handles>()) {
   handles_->config = settingsFor(model);
   if (!handles_->config) throw PlatformError("The speech recogniser rejected its settings");
+  std::unique_lock madeOneAtATime(frontEndsBeingMade);
   handles_->decoder.reset(ps_init(handles_->config.get()));
   if (!handles_->decoder) {
     throw PlatformError("Cannot load the speech model (acoustic model " + model.acousticModel +
@@ -211,9 +221,10 @@ PocketSphinxDecoder::PocketSphinxDecoder(const ModelFiles& model)
   // now), its filters warped. The warp is read when the front end is made, so the setting is
   // put back at once; -warp_type keeps its default, inverse_linear.
   cmd_ln_t* loaded = ps_get_config(handles_->decoder.get());
-  cmd_ln_set_str_r(loaded, "-warp_params", kRaisedWarpParameter);
+  cmd_ln_set_str_r(loaded, "-warp_params", kRaisedWarpParameters[raisedFrontEndsMade++ % 2]);
   handles_->raisedFrontEnd.reset(fe_init_auto_r(loaded));
   cmd_ln_set_str_r(loaded, "-warp_params", nullptr);
+  madeOneAtATime.unlock();
   if (!handles_->raisedFrontEnd) throw PlatformError("The speech recogniser rejected its settings");
   handles_->languageModel =
       ps_get_lm(handles_->decoder.get(), kDefaultSearch);
