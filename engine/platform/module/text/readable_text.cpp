@@ -42,16 +42,39 @@ void ReadableText::endSentence(std::string& text) {
   sentenceOpen_ = false;
 }
 
+bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
+                              const std::vector<bool>& ends) const {
+  if (isTitle(words[i].text)) return false;  // the name follows
+  if (commaAtPause(words[i], words[i + 1].text, commas_)) return true;
+  if (opening_.size() == 1) {
+    const std::string opening[] = {words[i].text, words[i + 1].text};
+    if (commaAfterOpening(opening)) return true;
+  }
+  // An address closing the sentence within this segment: "..., my dear."
+  for (size_t end = i + 1; end < words.size(); ++end) {
+    if (!ends[end]) continue;
+    std::vector<std::string> rest;
+    for (size_t k = i + 1; k <= end; ++k) rest.push_back(words[k].text);
+    return vocativeCloses(rest);
+  }
+  return false;
+}
+
 std::string ReadableText::write(const SpokenSegment& segment) {
+  const auto& words = segment.words;
+  std::vector<bool> ends(words.size());
+  for (size_t i = 0; i < words.size(); ++i) {
+    ends[i] = i + 1 == words.size() ? endsSentenceAtEnd(words[i], segment.end, settings_)
+                                    : endsSentenceAfter(words[i], settings_);
+  }
   std::string text;
-  for (size_t i = 0; i < segment.words.size(); ++i) {
-    const SpokenWord& word = segment.words[i];
+  for (size_t i = 0; i < words.size(); ++i) {
     if (!text.empty()) text += ' ';
-    text += written(word);
-    const bool last = i + 1 == segment.words.size();
-    if (last ? endsSentenceAtEnd(word, segment.end, settings_)
-             : endsSentenceAfter(word, settings_)) {
+    text += written(words[i]);
+    if (ends[i]) {
       endSentence(text);
+    } else if (i + 1 < words.size() && commaAfter(words, i, ends)) {
+      text += ',';
     }
   }
   return text;

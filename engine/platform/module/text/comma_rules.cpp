@@ -1,0 +1,67 @@
+#include "engine/platform/module/text/comma_rules.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+#include "engine/platform/module/text/casing_table.h"
+#include "engine/platform/module/text/written_word.h"
+
+namespace ondevice::platform {
+namespace {
+
+bool among(std::string_view word, std::initializer_list<std::string_view> words) {
+  return std::find(words.begin(), words.end(), word) != words.end();
+}
+
+// Words that open a clause or a phrase set off by commas, where a pause comes before them:
+// conjunctions, subordinators, relative pronouns, subjects, the openings of an address and
+// adverbs that comment on the sentence. Words that also go on a phrase ("until", "that",
+// "there", "what", "the") are left out: a pause before them is as often inside a phrase.
+bool opensClause(std::string_view word) {
+  return among(word, {"and",    "but",     "or",       "nor",      "yet",      "so",       "for",
+                      "if",     "when",    "whenever", "while",    "since",    "because",  "though",
+                      "although", "unless", "as",      "whereas",  "which",    "who",      "whom",
+                      "whose",  "i",       "i'm",      "i'll",     "i'd",      "i've",     "you",
+                      "you're", "you'll",  "you'd",    "you've",   "he",       "he's",     "she",
+                      "she's",  "we",      "we're",    "we'll",    "they",     "they're",  "my",
+                      "sir",    "madam",   "ma'am",    "mr",       "mrs",      "miss",     "indeed",
+                      "however", "perhaps", "therefore", "besides", "surely"});
+}
+
+// Subjects after which "no", "well" and "oh" are interjections: "no I", "well you", "oh it".
+bool isSubject(std::string_view word) {
+  if (among(word, {"i", "you", "he", "she", "we", "they", "it", "that", "this", "there"})) return true;
+  const size_t apostrophe = word.find('\'');
+  return apostrophe != std::string_view::npos && isSubject(word.substr(0, apostrophe));
+}
+
+}  // namespace
+
+bool commaAtPause(const SpokenWord& word, std::string_view next, const CommaSettings& settings) {
+  if (word.pauseAfterMs < settings.pauseMs || isTitle(word.text)) return false;
+  const std::string lower = loweredAscii(next);
+  if (opensClause(lower)) return true;
+  return settings.beforeNames && lower == next && capitalisedForm(lower).has_value();
+}
+
+bool commaAfterOpening(std::span<const std::string> opening) {
+  if (opening.size() < 2) return false;
+  const std::string first = loweredAscii(opening[0]);
+  const std::string second = loweredAscii(opening[1]);
+  if (among(first, {"yes", "indeed", "ah"})) return true;
+  // "no one", "well done", "oh dear": the word goes on a phrase unless a clause follows.
+  if (among(first, {"no", "well", "oh"})) {
+    return isSubject(second) || among(second, {"sir", "madam", "indeed", "but", "my"});
+  }
+  return false;
+}
+
+bool vocativeCloses(std::span<const std::string> rest) {
+  if (rest.size() == 1) return among(loweredAscii(rest[0]), {"sir", "madam", "ma'am"});
+  if (rest.size() == 2 && loweredAscii(rest[0]) == "my") {
+    return among(loweredAscii(rest[1]), {"dear", "love", "friend", "lord", "lady", "child"});
+  }
+  return false;
+}
+
+}  // namespace ondevice::platform
