@@ -107,6 +107,8 @@ void setSetting(const std::string& assignment, SentenceSettings& sentences, Comm
     commas.pauseMs = std::stoi(value);
   } else if (name == "comma.beforeNames") {
     commas.beforeNames = value == "1";
+  } else if (name == "comma.afterAddress") {
+    commas.afterAddress = value == "1";
   } else {
     throw std::runtime_error("unknown setting " + assignment);
   }

@@ -35,13 +35,29 @@ bool isSubject(std::string_view word) {
   return apostrophe != std::string_view::npos && isSubject(word.substr(0, apostrophe));
 }
 
+// A word the cased list knows only with capitals, as the recogniser spells it; not the pronoun.
+bool isName(std::string_view word) {
+  return loweredAscii(word) == word && word != "i" && !word.starts_with("i'") &&
+         capitalisedForm(word).has_value();
+}
+
+// Whether `word`, after `before`, ends a way of addressing the listener.
+bool isAddress(std::string_view before, std::string_view word) {
+  const std::string lower = loweredAscii(word);
+  if (among(lower, {"sir", "madam", "ma'am"})) return true;
+  if (loweredAscii(before) == "my") return among(lower, {"dear", "love", "friend", "lord", "lady"});
+  return isName(word) || (isTitle(before) && !word.empty());
+}
+
 }  // namespace
 
-bool commaAtPause(const SpokenWord& word, std::string_view next, const CommaSettings& settings) {
+bool commaAtPause(std::string_view before, const SpokenWord& word, std::string_view next,
+                  const CommaSettings& settings) {
   if (word.pauseAfterMs < settings.pauseMs || isTitle(word.text)) return false;
+  if (settings.afterAddress && isAddress(before, word.text)) return true;
   const std::string lower = loweredAscii(next);
   if (opensClause(lower)) return true;
-  return settings.beforeNames && lower == next && capitalisedForm(lower).has_value();
+  return settings.beforeNames && isName(next);
 }
 
 bool commaAfterOpening(std::span<const std::string> opening) {

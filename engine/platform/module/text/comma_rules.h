@@ -2,8 +2,9 @@
 // Where a comma goes inside a sentence, judged only where a writing convention is certain from
 // the words, or where the speaker's pause marks a boundary that the next word shows to be one:
 //
-//   commaAtPause({"then", 80}, "and");          // true: "..., and"
-//   commaAtPause({"then", 80}, "leisure");      // false: a pause inside a phrase
+//   commaAtPause("had", {"then", 80}, "and");      // true: "..., and"
+//   commaAtPause("had", {"then", 80}, "leisure");  // false: a pause inside a phrase
+//   commaAtPause("my", {"dear", 80}, "you");       // true: "My dear, you ..."
 //   commaAfterOpening({"yes", "i", "did"});     // true: "Yes, I did."
 //   vocativeCloses({"my", "dear"});             // true: "..., my dear."
 
@@ -24,10 +25,15 @@ struct CommaSettings {
   // Whether a name (a word the cased list knows only with capitals) after such a pause counts
   // as opening a phrase: an address ("..., Jane") or a new clause's subject.
   bool beforeNames = true;
+  // Whether an address ("sir", "madam", "my dear", a name) before such a pause ends a phrase
+  // whatever word follows: "Remember, Eliza, that ...".
+  bool afterAddress = true;
 };
 
-// Whether a comma follows `word`, which `next` follows in the same utterance.
-bool commaAtPause(const SpokenWord& word, std::string_view next, const CommaSettings& settings = {});
+// Whether a comma follows `word`, which `before` precedes (empty at the start of an utterance)
+// and `next` follows in the same utterance.
+bool commaAtPause(std::string_view before, const SpokenWord& word, std::string_view next,
+                  const CommaSettings& settings = {});
 
 // Whether the sentence, whose first words are `opening` (at least two where it has them), opens
 // with an interjection or answer set off by a comma: "yes", "no", "well", "oh", "indeed" and more

@@ -45,7 +45,8 @@ void ReadableText::endSentence(std::string& text) {
 bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
                               const std::vector<bool>& ends) const {
   if (isTitle(words[i].text)) return false;  // the name follows
-  if (commaAtPause(words[i], words[i + 1].text, commas_)) return true;
+  const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
+  if (commaAtPause(before, words[i], words[i + 1].text, commas_)) return true;
   if (opening_.size() == 1) {
     const std::string opening[] = {words[i].text, words[i + 1].text};
     if (commaAfterOpening(opening)) return true;
