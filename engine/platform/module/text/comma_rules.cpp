@@ -41,10 +41,11 @@ bool isName(std::string_view word) {
          capitalisedForm(word).has_value();
 }
 
-// Whether `word`, after `before`, ends a way of addressing the listener.
-bool isAddress(std::string_view before, std::string_view word) {
+// Whether `word`, after `before`, ends a phrase set off by commas: a way of addressing the
+// listener, or an adverb that comments on the sentence ("..., indeed, ...").
+bool endsAsideOrAddress(std::string_view before, std::string_view word) {
   const std::string lower = loweredAscii(word);
-  if (among(lower, {"sir", "madam", "ma'am"})) return true;
+  if (among(lower, {"sir", "madam", "ma'am", "indeed", "however", "therefore"})) return true;
   if (loweredAscii(before) == "my") return among(lower, {"dear", "love", "friend", "lord", "lady"});
   return isName(word) || (isTitle(before) && !word.empty());
 }
@@ -54,7 +55,7 @@ bool isAddress(std::string_view before, std::string_view word) {
 bool commaAtPause(std::string_view before, const SpokenWord& word, std::string_view next,
                   const CommaSettings& settings) {
   if (word.pauseAfterMs < settings.pauseMs || isTitle(word.text)) return false;
-  if (settings.afterAddress && isAddress(before, word.text)) return true;
+  if (settings.afterAddress && endsAsideOrAddress(before, word.text)) return true;
   const std::string lower = loweredAscii(next);
   if (opensClause(lower)) return true;
   return settings.beforeNames && isName(next);

@@ -25,16 +25,19 @@ std::string ReadableText::written(const SpokenWord& word) {
   if (!sentenceOpen_) {
     opening_.clear();
     closing_.clear();
+    clause_.clear();
+    afterComma_ = false;
     sentenceOpen_ = true;
   }
   if (opening_.size() < kOpeningWords) opening_.push_back(word.text);
+  if (afterComma_ && clause_.size() < kOpeningWords) clause_.push_back(word.text);
   if (closing_.size() == 2) closing_.erase(closing_.begin());
   closing_.push_back(word.text);
   return form;
 }
 
 void ReadableText::endSentence(std::string& text) {
-  if (isQuestion(opening_, closing_)) {
+  if (isQuestion(opening_, closing_) || clauseAsks(clause_)) {
     text += '?';
   } else if (text.back() != '.') {  // "u.s." is not followed by a second full stop
     text += '.';
@@ -76,6 +79,8 @@ std::string ReadableText::write(const SpokenSegment& segment) {
       endSentence(text);
     } else if (i + 1 < words.size() && commaAfter(words, i, ends)) {
       text += ',';
+      clause_.clear();
+      afterComma_ = true;
     }
   }
   return text;

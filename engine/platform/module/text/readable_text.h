@@ -48,6 +48,8 @@ class ReadableText {
   bool nameNext_ = false;             // the word before was a title
   std::vector<std::string> opening_;  // the running sentence's first words, as spoken
   std::vector<std::string> closing_;  // its last two words, as spoken
+  bool afterComma_ = false;           // the running sentence has a comma
+  std::vector<std::string> clause_;   // the first words after its last comma, as spoken
 };
 
 }  // namespace ondevice::platform
