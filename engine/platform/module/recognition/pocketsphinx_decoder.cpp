@@ -276,10 +276,10 @@ RecognisedSpeech PocketSphinxDecoder::decode(std::span<const int16_t> samples, F
     // ps_seg_next frees the iterator itself at the end.
     segment.reset(ps_seg_next(segment.release()));
   }
-  // The odds of a sentence end after every word: a sentence may end where the speaker barely
-  // pauses. Three lookups a word, a few microseconds against milliseconds of decoding.
+  // The odds where a sentence may end: at long pauses and after the last word.
   for (size_t i = 0; i < speech.words.size(); ++i) {
     const bool last = i + 1 == speech.words.size();
+    if (!last && speech.words[i].pauseAfterMs < kScoredPauseMs) continue;
     speech.words[i].odds = sentenceOdds(
         i > 0 ? std::optional<std::string_view>(speech.words[i - 1].text) : std::nullopt,
         speech.words[i].text,

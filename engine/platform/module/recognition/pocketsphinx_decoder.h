@@ -26,7 +26,7 @@ namespace ondevice::platform {
 struct RecognisedSpeech {
   std::string text;         // words joined by one space; fillers and silence removed
   // The same words with the pauses heard after them, and the language model's odds of a
-  // sentence end after each word.
+  // sentence end after the last word and after each word followed by a long pause.
   std::vector<SpokenWord> words;
   int64_t firstSample = 0;  // where the first word starts, relative to the utterance (16 kHz)
   int64_t endSample = 0;    // where the last word ends
@@ -85,6 +85,9 @@ class PocketSphinxDecoder {
   struct Handles;
   std::unique_ptr<Handles> handles_;
 };
+
+// Pauses at least this long inside an utterance are scored for a sentence end (ms).
+inline constexpr int kScoredPauseMs = 150;
 
 // Whether a recogniser word is a filler or silence marker (<s>, </s>, <sil>, [NOISE], ++UM++).
 bool isFillerWord(std::string_view word);

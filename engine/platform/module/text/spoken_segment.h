@@ -33,7 +33,7 @@ struct SentenceOdds {
 struct SpokenWord {
   std::string text;      // as the recogniser spells it: "mr", "i'm", "dashwood"
   int pauseAfterMs = 0;  // silence heard before the next word of the utterance
-  // After every word, where the recogniser has a language model.
+  // Given for the utterance's last word and for words followed by a long pause.
   std::optional<SentenceOdds> odds;
 };
 
