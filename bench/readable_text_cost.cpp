@@ -3,12 +3,13 @@
 // the voice) over each file, and measures on this thread's CPU clock the decoding, the language
 // model's odds of sentence ends (the lookups a decode makes for its words, made again) and the
 // written text. Prints one JSON line per file; with --segments, one line per utterance before it
-// (its words, pauses, odds, end and written text), to study the judgement. With --replay, it
-// writes such lines again with other sentence settings (sentence_rules.h, in their order), one
-// text per file, without decoding anything; settings not given keep their defaults.
+// (its words, pauses, the odds after every word, end and written text), to study the judgement.
+// With --replay, it writes such lines again with other settings (NAME=VALUE, the fields of
+// SentenceSettings and, prefixed "comma.", of CommaSettings), one text per file, without
+// decoding anything; settings not given keep their defaults.
 //
-//   readable_text_cost MODEL_DIR FILE...   # MODEL_DIR holds en-us/, en-us.lm.bin,
-//   cmudict-en-us.dict readable_text_cost MODEL_DIR --segments FILE... > segments.jsonl
+//   readable_text_cost MODEL_DIR FILE...   # MODEL_DIR: en-us/, en-us.lm.bin, cmudict-en-us.dict
+//   readable_text_cost MODEL_DIR --segments FILE... > segments.jsonl
 //   readable_text_cost --replay segments.jsonl innerPauseMs=150 comma.pauseMs=60
 
 #include <time.h>
@@ -198,7 +199,20 @@ int main(int argc, char** argv) {
       start = threadSeconds();
       const std::string written = text.write(recognised->spoken);
       writing += threadSeconds() - start;
-      if (segments) printSegment(recognised->spoken, written);
+      if (segments) {
+        // The odds at every word, for replays that judge other boundaries than the stage does.
+        auto studied = recognised->spoken;
+        for (size_t i = 0; i < studied.words.size(); ++i) {
+          if (studied.words[i].odds) continue;
+          studied.words[i].odds = decoder.sentenceOdds(
+              i > 0 ? std::optional<std::string_view>(studied.words[i - 1].text) : std::nullopt,
+              studied.words[i].text,
+              i + 1 < studied.words.size()
+                  ? std::optional<std::string_view>(studied.words[i + 1].text)
+                  : std::nullopt);
+        }
+        printSegment(studied, written);
+      }
     };
     auto file = openDecodedAudioFile(path);
     NoiseGate gate;
