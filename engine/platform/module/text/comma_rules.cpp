@@ -61,6 +61,17 @@ bool commaAtPause(std::string_view before, const SpokenWord& word, std::string_v
   return settings.beforeNames && isName(next);
 }
 
+bool commaBeforeConjunction(std::string_view word, std::string_view conjunction,
+                            std::string_view subject) {
+  if (!among(loweredAscii(conjunction), {"and", "but"}) || isTitle(word) || isName(word) ||
+      isSubject(loweredAscii(word)) || among(loweredAscii(word), {"me", "him", "her", "us", "them"})) {
+    return false;
+  }
+  const std::string lower = loweredAscii(subject);
+  const std::string_view pronoun = std::string_view(lower).substr(0, lower.find('\''));
+  return among(pronoun, {"i", "he", "she", "we", "they"});
+}
+
 bool commaAfterOpening(std::span<const std::string> opening) {
   if (opening.size() < 2) return false;
   const std::string first = loweredAscii(opening[0]);

@@ -5,6 +5,7 @@
 //   commaAtPause("had", {"then", 80}, "and");      // true: "..., and"
 //   commaAtPause("had", {"then", 80}, "leisure");  // false: a pause inside a phrase
 //   commaAtPause("my", {"dear", 80}, "you");       // true: "My dear, you ..."
+//   commaBeforeConjunction("here", "and", "she");  // true: "here, and she"
 //   commaAfterOpening({"yes", "i", "did"});     // true: "Yes, I did."
 //   vocativeCloses({"my", "dear"});             // true: "..., my dear."
 
@@ -34,6 +35,12 @@ struct CommaSettings {
 // and `next` follows in the same utterance.
 bool commaAtPause(std::string_view before, const SpokenWord& word, std::string_view next,
                   const CommaSettings& settings = {});
+
+// Whether a comma goes before the conjunction `conjunction` after `word`: "and" or "but" joining
+// two clauses, which the subject pronoun after it shows ("here, and she told", "Long, but I
+// wish"). After a pronoun or a name the pair may be a subject of two ("he and I went").
+bool commaBeforeConjunction(std::string_view word, std::string_view conjunction,
+                            std::string_view subject);
 
 // Whether the sentence, whose first words are `opening` (at least two where it has them), opens
 // with an interjection or answer set off by a comma: "yes", "no", "well", "oh", "indeed" and more

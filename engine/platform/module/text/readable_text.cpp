@@ -50,6 +50,10 @@ bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
   if (isTitle(words[i].text)) return false;  // the name follows
   const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
   if (commaAtPause(before, words[i], words[i + 1].text, commas_)) return true;
+  if (i + 2 < words.size() &&
+      commaBeforeConjunction(words[i].text, words[i + 1].text, words[i + 2].text)) {
+    return true;
+  }
   if (opening_.size() == 1) {
     const std::string opening[] = {words[i].text, words[i + 1].text};
     if (commaAfterOpening(opening)) return true;
