@@ -66,9 +66,9 @@ void checkReadable(const ondevice::platform::RecognisedSpeech& speech, SegmentEn
     FUZZ_CHECK(count < speech.words.size(), text);
     for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::string& spoken = speech.words[count].text;
-    FUZZ_CHECK(word == spoken || word == spoken + "." || word == spoken + "?" ||
-                   word == spoken + ",",
-               text);
+    FUZZ_CHECK(
+        word == spoken || word == spoken + "." || word == spoken + "?" || word == spoken + ",",
+        text);
   }
   FUZZ_CHECK(count == speech.words.size(), text);
 }

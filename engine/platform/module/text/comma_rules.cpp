@@ -15,22 +15,24 @@ bool among(std::string_view word, std::initializer_list<std::string_view> words)
 
 // Words that open a clause or a phrase set off by commas, where a pause comes before them:
 // conjunctions, subordinators, relative pronouns, subjects, the openings of an address and
-// adverbs that comment on the sentence. Words that also go on a phrase ("until", "that",
-// "there", "what", "the") are left out: a pause before them is as often inside a phrase.
+// adverbs that comment on the sentence. Words that as often go on a phrase ("for", "so", "as",
+// "or", "until", "that", "there", "what", "the") are left out: a speaker pauses before them
+// inside a phrase too ("to do | for them").
 bool opensClause(std::string_view word) {
-  return among(word, {"and",    "but",     "or",       "nor",      "yet",      "so",       "for",
-                      "if",     "when",    "whenever", "while",    "since",    "because",  "though",
-                      "although", "unless", "as",      "whereas",  "which",    "who",      "whom",
-                      "whose",  "i",       "i'm",      "i'll",     "i'd",      "i've",     "you",
-                      "you're", "you'll",  "you'd",    "you've",   "he",       "he's",     "she",
-                      "she's",  "we",      "we're",    "we'll",    "they",     "they're",  "my",
-                      "sir",    "madam",   "ma'am",    "mr",       "mrs",      "miss",     "indeed",
-                      "however", "perhaps", "therefore", "besides", "surely"});
+  return among(word, {"and",     "but",     "nor",     "if",       "when",     "whenever", "while",
+                      "since",   "because", "though",  "although", "unless",   "whereas",  "which",
+                      "who",     "whom",    "whose",   "i",        "i'm",      "i'll",     "i'd",
+                      "i've",    "you",     "you're",  "you'll",   "you'd",    "you've",   "he",
+                      "he's",    "she",     "she's",   "we",       "we're",    "we'll",    "they",
+                      "they're", "my",      "sir",     "madam",    "ma'am",    "mr",       "mrs",
+                      "indeed",  "however", "perhaps", "surely",   "therefore"});
 }
 
 // Subjects after which "no", "well" and "oh" are interjections: "no I", "well you", "oh it".
 bool isSubject(std::string_view word) {
-  if (among(word, {"i", "you", "he", "she", "we", "they", "it", "that", "this", "there"})) return true;
+  if (among(word, {"i", "you", "he", "she", "we", "they", "it", "that", "this", "there"})) {
+    return true;
+  }
   const size_t apostrophe = word.find('\'');
   return apostrophe != std::string_view::npos && isSubject(word.substr(0, apostrophe));
 }
@@ -64,7 +66,8 @@ bool commaAtPause(std::string_view before, const SpokenWord& word, std::string_v
 bool commaBeforeConjunction(std::string_view word, std::string_view conjunction,
                             std::string_view subject) {
   if (!among(loweredAscii(conjunction), {"and", "but"}) || isTitle(word) || isName(word) ||
-      isSubject(loweredAscii(word)) || among(loweredAscii(word), {"me", "him", "her", "us", "them"})) {
+      isSubject(loweredAscii(word)) ||
+      among(loweredAscii(word), {"me", "him", "her", "us", "them"})) {
     return false;
   }
   const std::string lower = loweredAscii(subject);

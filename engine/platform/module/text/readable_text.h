@@ -1,10 +1,11 @@
 #pragma once
 // The text stage: turns each recognised utterance, in time order, into written English: a
 // capital at the start of each sentence and a full stop or a question mark at its end, commas
-// where a convention or a pause before a clause makes them certain, the pronoun "I", the words a cased word list knows only with capitals, titles with their dot and
-// the name after a title. Numbers stay words. No recognised word changes: lower-casing the text
-// and taking away the dots, commas and question marks added gives the recogniser's words back,
-// which write() checks word by word.
+// where a convention or a pause before a clause makes them certain, the pronoun "I", the words a
+// cased word list knows only with capitals, titles with their dot and the name after a title.
+// Numbers stay words. No recognised word changes: lower-casing the text and taking away the dots,
+// commas and question marks added gives the recogniser's words back, which write() checks word by
+// word.
 //
 //   ReadableText text;
 //   text.write({{{"but"}, {"mr"}}, SegmentEnd::pause});            // "But Mr."
