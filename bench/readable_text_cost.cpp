@@ -3,13 +3,14 @@
 // the voice) over each file, and measures on this thread's CPU clock the decoding, the language
 // model's odds of sentence ends (the lookups a decode makes for its words, made again) and the
 // written text. Prints one JSON line per file; with --segments, one line per utterance before it
-// (its words, pauses, odds, end and written text), to study the judgement. With --replay, it
-// writes such lines again with other sentence settings (sentence_rules.h, in their order), one
-// text per file, without decoding anything.
+// (its words, pauses, the odds after every word, end and written text), to study the judgement.
+// With --replay, it writes such lines again with other settings (NAME=VALUE, the fields of
+// SentenceSettings and, prefixed "comma.", of CommaSettings), one text per file, without
+// decoding anything; settings not given keep their defaults.
 //
-//   readable_text_cost MODEL_DIR FILE...   # MODEL_DIR holds en-us/, en-us.lm.bin,
-//   cmudict-en-us.dict readable_text_cost MODEL_DIR --segments FILE... > segments.jsonl
-//   readable_text_cost --replay segments.jsonl -1.6 -1.2 -0.7 250 0.5 1.0
+//   readable_text_cost MODEL_DIR FILE...   # MODEL_DIR: en-us/, en-us.lm.bin, cmudict-en-us.dict
+//   readable_text_cost MODEL_DIR --segments FILE... > segments.jsonl
+//   readable_text_cost --replay segments.jsonl innerPauseMs=150 comma.pauseMs=60
 
 #include <time.h>
 
@@ -85,8 +86,37 @@ SegmentEnd endNamed(const std::string& name) {
   throw std::runtime_error("unknown end " + name);
 }
 
-// Writes the segments of --segments lines again with `settings`: one line of text per file.
-int replay(const char* path, const SentenceSettings& settings) {
+// Settings given as NAME=VALUE, over the defaults: the fields of SentenceSettings and of
+// CommaSettings (the latter prefixed "comma.").
+void setSetting(const std::string& assignment, SentenceSettings& sentences, CommaSettings& commas) {
+  const size_t equals = assignment.find('=');
+  const std::string name = assignment.substr(0, equals);
+  const std::string value = equals == std::string::npos ? "" : assignment.substr(equals + 1);
+  if (name == "endAfterPause") {
+    sentences.endAfterPause = std::stod(value);
+  } else if (name == "endAfterShortPause") {
+    sentences.endAfterShortPause = std::stod(value);
+  } else if (name == "endAtCut") {
+    sentences.endAtCut = std::stod(value);
+  } else if (name == "innerPauseMs") {
+    sentences.innerPauseMs = std::stoi(value);
+  } else if (name == "innerMargin") {
+    sentences.innerMargin = std::stod(value);
+  } else if (name == "pauseWeight") {
+    sentences.pauseWeight = std::stod(value);
+  } else if (name == "comma.pauseMs") {
+    commas.pauseMs = std::stoi(value);
+  } else if (name == "comma.beforeNames") {
+    commas.beforeNames = value == "1";
+  } else if (name == "comma.afterAddress") {
+    commas.afterAddress = value == "1";
+  } else {
+    throw std::runtime_error("unknown setting " + assignment);
+  }
+}
+
+// Writes the segments of --segments lines again with other settings: one line of text per file.
+int replay(const char* path, const SentenceSettings& settings, const CommaSettings& commas) {
   std::ifstream in(path);
   std::optional<ReadableText> text;
   std::string written;
@@ -98,7 +128,7 @@ int replay(const char* path, const SentenceSettings& settings) {
       text.reset();
       continue;
     }
-    if (!text) text.emplace(settings);
+    if (!text) text.emplace(settings, commas);
     SpokenSegment segment{{}, endNamed(record["end"])};
     for (const auto& word : record["words"]) {
       SpokenWord spoken{word[0], word[1], std::nullopt};
@@ -109,7 +139,8 @@ int replay(const char* path, const SentenceSettings& settings) {
       }
       segment.words.push_back(spoken);
     }
-    written += (written.empty() ? "" : " ") + text->write(segment);
+    if (!written.empty()) written += ' ';
+    written += text->write(segment);
   }
   return 0;
 }
@@ -117,10 +148,11 @@ int replay(const char* path, const SentenceSettings& settings) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 9 && std::string(argv[1]) == "--replay") {
-    return replay(argv[2],
-                  SentenceSettings{std::stod(argv[3]), std::stod(argv[4]), std::stod(argv[5]),
-                                   std::stoi(argv[6]), std::stod(argv[7]), std::stod(argv[8])});
+  if (argc >= 3 && std::string(argv[1]) == "--replay") {
+    SentenceSettings sentences;
+    CommaSettings commas;
+    for (int i = 3; i < argc; ++i) setSetting(argv[i], sentences, commas);
+    return replay(argv[2], sentences, commas);
   }
   std::vector<std::string> files;
   bool segments = false;
@@ -167,7 +199,20 @@ int main(int argc, char** argv) {
       start = threadSeconds();
       const std::string written = text.write(recognised->spoken);
       writing += threadSeconds() - start;
-      if (segments) printSegment(recognised->spoken, written);
+      if (segments) {
+        // The odds at every word, for replays that judge other boundaries than the stage does.
+        auto studied = recognised->spoken;
+        for (size_t i = 0; i < studied.words.size(); ++i) {
+          if (studied.words[i].odds) continue;
+          studied.words[i].odds = decoder.sentenceOdds(
+              i > 0 ? std::optional<std::string_view>(studied.words[i - 1].text) : std::nullopt,
+              studied.words[i].text,
+              i + 1 < studied.words.size()
+                  ? std::optional<std::string_view>(studied.words[i + 1].text)
+                  : std::nullopt);
+        }
+        printSegment(studied, written);
+      }
     };
     auto file = openDecodedAudioFile(path);
     NoiseGate gate;

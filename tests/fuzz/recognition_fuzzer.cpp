@@ -53,7 +53,7 @@ void checkText(const std::string& text) {
   }
 }
 
-// The readable text is the recogniser's words with only their case, "." and "?" changed.
+// The readable text is the recogniser's words with only their case, ",", "." and "?" changed.
 void checkReadable(const ondevice::platform::RecognisedSpeech& speech, SegmentEnd end) {
   std::string joined;
   for (const auto& word : speech.words) joined += (joined.empty() ? "" : " ") + word.text;
@@ -66,7 +66,9 @@ void checkReadable(const ondevice::platform::RecognisedSpeech& speech, SegmentEn
     FUZZ_CHECK(count < speech.words.size(), text);
     for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const std::string& spoken = speech.words[count].text;
-    FUZZ_CHECK(word == spoken || word == spoken + "." || word == spoken + "?", text);
+    FUZZ_CHECK(
+        word == spoken || word == spoken + "." || word == spoken + "?" || word == spoken + ",",
+        text);
   }
   FUZZ_CHECK(count == speech.words.size(), text);
 }

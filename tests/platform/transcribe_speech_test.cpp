@@ -376,12 +376,13 @@ TEST(TranscribeSpeech, TheDerivedModelChangesNoWordAndAReadOnlyStoreNeedsNone) {
   EXPECT_TRUE(fs::is_empty(readOnly));
 }
 
-// The words of a text as the recogniser spells them: lower case, without the full stops and
-// question marks that end sentences and titles.
+// The words of a text as the recogniser spells them: lower case, without the commas, full stops
+// and question marks that end phrases, sentences and titles.
 std::vector<std::string> spokenWords(const std::string& text) {
   std::vector<std::string> spoken;
   std::istringstream in(text);
   for (std::string word; in >> word;) {
+    if (!word.empty() && word.back() == ',') word.pop_back();
     if (!word.empty() && (word.back() == '.' || word.back() == '?')) word.pop_back();
     for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     spoken.push_back(word);

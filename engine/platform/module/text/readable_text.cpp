@@ -25,16 +25,19 @@ std::string ReadableText::written(const SpokenWord& word) {
   if (!sentenceOpen_) {
     opening_.clear();
     closing_.clear();
+    clause_.clear();
+    afterComma_ = false;
     sentenceOpen_ = true;
   }
   if (opening_.size() < kOpeningWords) opening_.push_back(word.text);
+  if (afterComma_ && clause_.size() < kOpeningWords) clause_.push_back(word.text);
   if (closing_.size() == 2) closing_.erase(closing_.begin());
   closing_.push_back(word.text);
   return form;
 }
 
 void ReadableText::endSentence(std::string& text) {
-  if (isQuestion(opening_, closing_)) {
+  if (isQuestion(opening_, closing_) || clauseAsks(clause_)) {
     text += '?';
   } else if (text.back() != '.') {  // "u.s." is not followed by a second full stop
     text += '.';
@@ -42,16 +45,46 @@ void ReadableText::endSentence(std::string& text) {
   sentenceOpen_ = false;
 }
 
+bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
+                              const std::vector<bool>& ends) const {
+  if (isTitle(words[i].text)) return false;  // the name follows
+  const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
+  if (commaAtPause(before, words[i], words[i + 1].text, commas_)) return true;
+  if (i + 2 < words.size() &&
+      commaBeforeConjunction(words[i].text, words[i + 1].text, words[i + 2].text)) {
+    return true;
+  }
+  if (opening_.size() == 1) {
+    const std::string opening[] = {words[i].text, words[i + 1].text};
+    if (commaAfterOpening(opening)) return true;
+  }
+  // An address closing the sentence within this segment: "..., my dear."
+  for (size_t end = i + 1; end < words.size(); ++end) {
+    if (!ends[end]) continue;
+    std::vector<std::string> rest;
+    for (size_t k = i + 1; k <= end; ++k) rest.push_back(words[k].text);
+    return vocativeCloses(rest);
+  }
+  return false;
+}
+
 std::string ReadableText::write(const SpokenSegment& segment) {
+  const auto& words = segment.words;
+  std::vector<bool> ends(words.size());
+  for (size_t i = 0; i < words.size(); ++i) {
+    ends[i] = i + 1 == words.size() ? endsSentenceAtEnd(words[i], segment.end, settings_)
+                                    : endsSentenceAfter(words[i], settings_);
+  }
   std::string text;
-  for (size_t i = 0; i < segment.words.size(); ++i) {
-    const SpokenWord& word = segment.words[i];
+  for (size_t i = 0; i < words.size(); ++i) {
     if (!text.empty()) text += ' ';
-    text += written(word);
-    const bool last = i + 1 == segment.words.size();
-    if (last ? endsSentenceAtEnd(word, segment.end, settings_)
-             : endsSentenceAfter(word, settings_)) {
+    text += written(words[i]);
+    if (ends[i]) {
       endSentence(text);
+    } else if (i + 1 < words.size() && commaAfter(words, i, ends)) {
+      text += ',';
+      clause_.clear();
+      afterComma_ = true;
     }
   }
   return text;

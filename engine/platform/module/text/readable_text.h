@@ -1,10 +1,11 @@
 #pragma once
 // The text stage: turns each recognised utterance, in time order, into written English: a
-// capital at the start of each sentence and a full stop or a question mark at its end, the
-// pronoun "I", the words a cased word list knows only with capitals, titles with their dot and
-// the name after a title. Numbers stay words. No recognised word changes: lower-casing the text
-// and taking away the dots and question marks added gives the recogniser's words back, which
-// write() checks word by word.
+// capital at the start of each sentence and a full stop or a question mark at its end, commas
+// where a convention or a pause before a clause makes them certain, the pronoun "I", the words a
+// cased word list knows only with capitals, titles with their dot and the name after a title.
+// Numbers stay words. No recognised word changes: lower-casing the text and taking away the dots,
+// commas and question marks added gives the recogniser's words back, which write() checks word by
+// word.
 //
 //   ReadableText text;
 //   text.write({{{"but"}, {"mr"}}, SegmentEnd::pause});            // "But Mr."
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/platform/module/text/comma_rules.h"
 #include "engine/platform/module/text/sentence_rules.h"
 #include "engine/platform/module/text/spoken_segment.h"
 
@@ -24,7 +26,8 @@ namespace ondevice::platform {
 
 class ReadableText {
  public:
-  explicit ReadableText(SentenceSettings settings = {}) : settings_(settings) {}
+  explicit ReadableText(SentenceSettings sentences = {}, CommaSettings commas = {})
+      : settings_(sentences), commas_(commas) {}
 
   // The written text of the next segment, its words joined by one space; empty for a segment
   // without words.
@@ -35,12 +38,19 @@ class ReadableText {
   std::string written(const SpokenWord& word);
   // Closes the running sentence after `text`'s last word.
   void endSentence(std::string& text);
+  // Whether a comma follows word `i` of `words`, which goes on the running sentence; `ends`
+  // says after which words of the segment a sentence ends.
+  bool commaAfter(const std::vector<SpokenWord>& words, size_t i,
+                  const std::vector<bool>& ends) const;
 
   SentenceSettings settings_;
+  CommaSettings commas_;
   bool sentenceOpen_ = false;         // the last segment ended inside a sentence
   bool nameNext_ = false;             // the word before was a title
   std::vector<std::string> opening_;  // the running sentence's first words, as spoken
   std::vector<std::string> closing_;  // its last two words, as spoken
+  bool afterComma_ = false;           // the running sentence has a comma
+  std::vector<std::string> clause_;   // the first words after its last comma, as spoken
 };
 
 }  // namespace ondevice::platform

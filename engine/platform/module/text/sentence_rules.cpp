@@ -124,4 +124,12 @@ bool isQuestion(std::span<const std::string> opening, std::span<const std::strin
   return invertedAuxiliary(verb, next) || whQuestion(verb, next);
 }
 
+bool clauseAsks(std::span<const std::string> clauseOpening) {
+  if (clauseOpening.empty() ||
+      among(loweredAscii(clauseOpening[0]), {"who", "which", "whom", "whose", "when", "where"})) {
+    return false;
+  }
+  return isQuestion(clauseOpening, {});
+}
+
 }  // namespace ondevice::platform

@@ -48,4 +48,9 @@ bool endsSentenceAfter(const SpokenWord& word, const SentenceSettings& settings 
 // sentence's first words (at least three where it has them), `closing` its last two.
 bool isQuestion(std::span<const std::string> opening, std::span<const std::string> closing);
 
+// Whether the clause that follows a sentence's last comma asks a question, as an opening does:
+// "My dear, have you heard", "If it rains, can we stay". A relative clause ("..., who was
+// tired", "..., which is") asks none.
+bool clauseAsks(std::span<const std::string> clauseOpening);
+
 }  // namespace ondevice::platform
