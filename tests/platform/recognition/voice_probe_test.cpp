@@ -39,9 +39,9 @@ INSTANTIATE_TEST_SUITE_P(
             "ThreeShortOnes", {kSecond, kSecond, kSecond, kSecond}, {true, true, true, false}},
         AdmissionCase{"OneLongerThanTheProbe", {25 * kSecond, kSecond}, {true, false}},
         AdmissionCase{
-            "EightSecondsInTwo", {4 * kSecond, 4 * kSecond, kSecond}, {true, true, false}},
-        AdmissionCase{"JustShortOfEightSeconds",
-                      {4 * kSecond, 4 * kSecond - 1, kSecond, kSecond},
+            "TwentySecondsInTwo", {10 * kSecond, 10 * kSecond, kSecond}, {true, true, false}},
+        AdmissionCase{"JustShortOfTwentySeconds",
+                      {10 * kSecond, 10 * kSecond - 1, kSecond, kSecond},
                       {true, true, true, false}}),
     [](const auto& info) { return info.param.name; });
 

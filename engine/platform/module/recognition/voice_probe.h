@@ -4,7 +4,7 @@
 // (FrequencyWarp::raised), and the raised reading is used for them and for every later utterance
 // when the recogniser scores it clearly higher over all of them. A low voice, or a recording
 // played slowly, is then heard as the model knows voices (recordings at speed 0.9: 60.6 % of the
-// words wrong, 36.6 % so), for one more decoding of the first 8 s. The choice depends on those
+// words wrong, 36.6 % so), for one more decoding of the first 20 s. The choice depends on those
 // utterances alone, so the output stays the same whatever the number of decoders.
 //
 //   VoiceProbe probe;
@@ -26,9 +26,7 @@ namespace ondevice::platform {
 // Which utterances join the probe.
 class VoiceProbe {
  public:
-  // Eight seconds decide as the first twenty did on all but a few files, where either reading
-  // was as good, and a request of 20 s no longer pays 20 s of decoding for it.
-  static constexpr int64_t kProbeSamples = 8 * kRecognitionSampleRate;
+  static constexpr int64_t kProbeSamples = 20 * kRecognitionSampleRate;
   // At most as many as may be in flight with one decoder, less one, so that the probe is
   // complete before a submission has to wait for its results.
   static constexpr int64_t kProbeUtterances = 3;
