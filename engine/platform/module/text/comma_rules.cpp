@@ -1,17 +1,11 @@
 #include "engine/platform/module/text/comma_rules.h"
 
-#include <algorithm>
-#include <initializer_list>
-
 #include "engine/platform/module/text/casing_table.h"
+#include "engine/platform/module/text/word_sets.h"
 #include "engine/platform/module/text/written_word.h"
 
 namespace ondevice::platform {
 namespace {
-
-bool among(std::string_view word, std::initializer_list<std::string_view> words) {
-  return std::find(words.begin(), words.end(), word) != words.end();
-}
 
 // Words that open a clause or a phrase set off by commas, where a pause comes before them:
 // conjunctions, subordinators, relative pronouns, subjects, the openings of an address and

@@ -1,21 +1,12 @@
 #include "engine/platform/module/text/sentence_rules.h"
 
-#include <algorithm>
-#include <initializer_list>
 #include <string_view>
 
+#include "engine/platform/module/text/word_sets.h"
 #include "engine/platform/module/text/written_word.h"
 
 namespace ondevice::platform {
 namespace {
-
-bool among(std::string_view word, std::span<const std::string_view> words) {
-  return std::find(words.begin(), words.end(), word) != words.end();
-}
-
-bool among(std::string_view word, std::initializer_list<std::string_view> words) {
-  return std::find(words.begin(), words.end(), word) != words.end();
-}
 
 // Subjects after an inverted auxiliary. Objects ("do it", "have it") and conditional
 // inversions ("had he", "were it", "should you") are left out: those open statements too.
