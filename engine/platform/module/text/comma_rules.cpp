@@ -1,6 +1,5 @@
 #include "engine/platform/module/text/comma_rules.h"
 
-#include "engine/platform/module/text/casing_table.h"
 #include "engine/platform/module/text/word_sets.h"
 #include "engine/platform/module/text/written_word.h"
 
@@ -31,22 +30,14 @@ bool isSubject(std::string_view word) {
   return apostrophe != std::string_view::npos && isSubject(word.substr(0, apostrophe));
 }
 
-// A word the cased list knows only with capitals, as the recogniser spells it; not the pronoun.
-bool isName(std::string_view word) {
-  return loweredAscii(word) == word && word != "i" && !word.starts_with("i'") &&
-         capitalisedForm(word).has_value();
-}
+}  // namespace
 
-// Whether `word`, after `before`, ends a phrase set off by commas: a way of addressing the
-// listener, or an adverb that comments on the sentence ("..., indeed, ...").
 bool endsAsideOrAddress(std::string_view before, std::string_view word) {
   const std::string lower = loweredAscii(word);
   if (among(lower, {"sir", "madam", "ma'am", "indeed", "however", "therefore"})) return true;
   if (loweredAscii(before) == "my") return among(lower, {"dear", "love", "friend", "lord", "lady"});
   return isName(word) || (isTitle(before) && !word.empty());
 }
-
-}  // namespace
 
 bool commaAtPause(std::string_view before, const SpokenWord& word, std::string_view next,
                   const CommaSettings& settings) {

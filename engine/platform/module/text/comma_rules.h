@@ -36,6 +36,10 @@ struct CommaSettings {
 bool commaAtPause(std::string_view before, const SpokenWord& word, std::string_view next,
                   const CommaSettings& settings = {});
 
+// Whether `word`, after `before`, ends a phrase set off by commas: an address ("sir", "my dear",
+// a name, the name after a title) or an adverb that comments on the sentence ("indeed").
+bool endsAsideOrAddress(std::string_view before, std::string_view word);
+
 // Whether a comma goes before the conjunction `conjunction` after `word`: "and" or "but" joining
 // two clauses, which the subject pronoun after it shows ("here, and she told", "Long, but I
 // wish"). After a pronoun or a name the pair may be a subject of two ("he and I went").

@@ -1,5 +1,6 @@
 #include "engine/platform/module/text/readable_text.h"
 
+#include "engine/platform/module/text/word_sets.h"
 #include "engine/platform/module/text/written_word.h"
 
 namespace ondevice::platform {
@@ -15,11 +16,20 @@ bool onlyFormChanged(const std::string& written, const std::string& spoken) {
   return isTitle(spoken) && lower == loweredAscii(spoken) + ".";
 }
 
+// A title without a dot before a name in the same segment: "Colonel Forster".
+bool titleBeforeName(const std::vector<SpokenWord>& words, size_t i) {
+  return i + 1 < words.size() && isTitleBeforeName(i > 0 ? std::string_view(words[i - 1].text) : "",
+                                                   loweredAscii(words[i].text), words[i + 1].text);
+}
+
 }  // namespace
 
-std::string ReadableText::written(const SpokenWord& word) {
+std::string ReadableText::written(const std::vector<SpokenWord>& words, size_t i) {
+  const SpokenWord& word = words[i];
   std::string form = writtenWord(word.text);
-  if (!sentenceOpen_ || nameNext_) form = startOfSentence(std::move(form));
+  if (!sentenceOpen_ || nameNext_ || titleBeforeName(words, i)) {
+    form = startOfSentence(std::move(form));
+  }
   if (!onlyFormChanged(form, word.text)) form = word.text;  // never another word
   nameNext_ = isTitle(word.text);
   if (!sentenceOpen_) {
@@ -27,8 +37,14 @@ std::string ReadableText::written(const SpokenWord& word) {
     closing_.clear();
     clause_.clear();
     afterComma_ = false;
+    clauseNow_ = {};
+    clauseBefore_ = {};
     sentenceOpen_ = true;
   }
+  // "... commerce but with respect to it, I": a conjunction opens a clause of its own.
+  if (clauseNow_.words > 0 && among(loweredAscii(word.text), {"and", "but"})) clauseNow_ = {};
+  ++clauseNow_.words;
+  if (clauseNow_.opening.size() < kOpeningWords) clauseNow_.opening.push_back(word.text);
   if (opening_.size() < kOpeningWords) opening_.push_back(word.text);
   if (afterComma_ && clause_.size() < kOpeningWords) clause_.push_back(word.text);
   if (closing_.size() == 2) closing_.erase(closing_.begin());
@@ -47,7 +63,7 @@ void ReadableText::endSentence(std::string& text) {
 
 bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
                               const std::vector<bool>& ends) const {
-  if (isTitle(words[i].text)) return false;  // the name follows
+  if (isTitle(words[i].text) || titleBeforeName(words, i)) return false;  // the name follows
   const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
   if (commaAtPause(before, words[i], words[i + 1].text, commas_)) return true;
   if (i + 2 < words.size() &&
@@ -68,6 +84,23 @@ bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
   return false;
 }
 
+bool ReadableText::pauseEndsSentence(const std::vector<SpokenWord>& words, size_t i,
+                                     const std::vector<bool>& ends) const {
+  if (words[i].pauseAfterMs < commas_.pauseMs) return false;
+  std::vector<std::string> rest;
+  for (size_t k = i + 1; k < words.size(); ++k) {
+    rest.push_back(words[k].text);
+    if (ends[k]) break;
+  }
+  // An address set off after a clause closes it ("You mistake me, my dear. I have"); one that
+  // opens the sentence leads into it ("But, my dear, you must").
+  const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
+  const bool setOffAddress =
+      afterComma_ && clauseNow_.words <= 2 && endsAsideOrAddress(before, words[i].text);
+  const Clause& clause = setOffAddress ? clauseBefore_ : clauseNow_;
+  return mainClausesMeet(clause.opening, clause.words, rest);
+}
+
 std::string ReadableText::write(const SpokenSegment& segment) {
   const auto& words = segment.words;
   std::vector<bool> ends(words.size());
@@ -78,12 +111,18 @@ std::string ReadableText::write(const SpokenSegment& segment) {
   std::string text;
   for (size_t i = 0; i < words.size(); ++i) {
     if (!text.empty()) text += ' ';
-    text += written(words[i]);
+    text += written(words, i);
     if (ends[i]) {
       endSentence(text);
     } else if (i + 1 < words.size() && commaAfter(words, i, ends)) {
+      if (pauseEndsSentence(words, i, ends)) {
+        endSentence(text);
+        continue;
+      }
       text += ',';
       clause_.clear();
+      clauseBefore_ = std::move(clauseNow_);
+      clauseNow_ = {};
       afterComma_ = true;
     }
   }

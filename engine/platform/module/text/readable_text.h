@@ -34,14 +34,18 @@ class ReadableText {
   std::string write(const SpokenSegment& segment);
 
  private:
-  // The written form of the running sentence's next word, without an end mark.
-  std::string written(const SpokenWord& word);
+  // The written form of word `i` of `words`, the running sentence's next word, without a mark.
+  std::string written(const std::vector<SpokenWord>& words, size_t i);
   // Closes the running sentence after `text`'s last word.
   void endSentence(std::string& text);
   // Whether a comma follows word `i` of `words`, which goes on the running sentence; `ends`
   // says after which words of the segment a sentence ends.
   bool commaAfter(const std::vector<SpokenWord>& words, size_t i,
                   const std::vector<bool>& ends) const;
+  // Whether the pause after word `i`, where a comma would go, ends the sentence instead: a main
+  // clause before it and a new one after.
+  bool pauseEndsSentence(const std::vector<SpokenWord>& words, size_t i,
+                         const std::vector<bool>& ends) const;
 
   SentenceSettings settings_;
   CommaSettings commas_;
@@ -51,6 +55,14 @@ class ReadableText {
   std::vector<std::string> closing_;  // its last two words, as spoken
   bool afterComma_ = false;           // the running sentence has a comma
   std::vector<std::string> clause_;   // the first words after its last comma, as spoken
+  // A clause of the running sentence, as far as the judgement of its end needs it: from the
+  // sentence's opening, a comma or an "and" or "but" inside it.
+  struct Clause {
+    std::vector<std::string> opening;  // its first words, as spoken
+    size_t words = 0;
+  };
+  Clause clauseNow_;     // the clause the last word belongs to
+  Clause clauseBefore_;  // the one before the last comma
 };
 
 }  // namespace ondevice::platform

@@ -68,7 +68,72 @@ bool questionTag(std::string_view verb, std::string_view subject) {
          among(subject, {"it", "you", "he", "she", "they", "we", "i", "there"});
 }
 
+// Subordinators: a clause that one opens leads into the main clause, wherever it begins among
+// the clause's first words ("and therefore if I should go, I", "I think if you came, we").
+constexpr std::string_view kSubordinators[] = {
+    "if",     "when",  "whenever", "while", "since", "because", "though",  "although", "unless",
+    "before", "after", "till",     "until", "once",  "whereas", "whether", "wherever"};
+
+// Words that, first in a clause, make it a fronted phrase or an opening that leads into the main
+// clause: prepositions ("in such cases, we"), adverbs ("then, you"), answers and interjections
+// ("well, I"), wh-words and "that" ("that when there are twenty, I").
+constexpr std::string_view kLeadingOpenings[] = {
+    "as",     "where",  "that",    "in",      "on",        "at",      "with",    "for",
+    "by",     "from",   "of",      "during",  "without",   "under",   "upon",    "to",
+    "about",  "among",  "between", "through", "like",      "despite", "besides", "except",
+    "beyond", "within", "against", "over",    "instead",   "now",     "then",    "so",
+    "still",  "yet",    "perhaps", "indeed",  "certainly", "surely",  "oh",      "ah",
+    "yes",    "no",     "well",    "nay",     "aye",       "why",     "what",    "how",
+    "who",    "which",  "not"};
+
+// Leading words that a main clause's opening words may go past: "and if I", "but when we".
+constexpr std::string_view kJoiningWords[] = {"and", "but", "or", "nor", "so"};
+
+// Verbs of a comment clause that closes a sentence: "I assure you", "I believe", "you know".
+constexpr std::string_view kCommentVerbs[] = {
+    "think", "believe", "suppose", "assure", "hope",       "conclude", "fear",
+    "know",  "say",     "imagine", "trust",  "understand", "see",      "mean",
+    "guess", "expect",  "presume", "dare",   "am",         "promise"};
+
+bool isSubjectPronoun(std::string_view word) {
+  const std::string_view pronoun = word.substr(0, word.find('\''));
+  return among(pronoun, {"i", "you", "he", "she", "we", "they"});
+}
+
+// Whether `rest`, after a pause, is a comment clause closing the sentence: a subject, a verb of
+// saying or believing and at most an object or an address.
+bool commentCloses(std::span<const std::string> rest) {
+  if (rest.size() < 2 || rest.size() > 4 || !isSubjectPronoun(loweredAscii(rest[0]))) {
+    return false;
+  }
+  size_t verb = 1;
+  if (rest.size() > 2 && among(loweredAscii(rest[1]), {"do", "dare", "must", "should", "can"})) {
+    verb = 2;
+  }
+  return among(loweredAscii(rest[verb]), kCommentVerbs);
+}
+
 }  // namespace
+
+bool mainClausesMeet(std::span<const std::string> clauseOpening, size_t clauseWords,
+                     std::span<const std::string> rest) {
+  if (rest.empty() || !isSubjectPronoun(loweredAscii(rest[0])) || commentCloses(rest)) {
+    return false;
+  }
+  size_t first = 0;
+  while (first < clauseOpening.size() && among(loweredAscii(clauseOpening[first]), kJoiningWords)) {
+    ++first;
+  }
+  if (clauseWords < first + 3 || first + 1 >= clauseOpening.size()) return false;
+  for (const std::string& word : clauseOpening) {
+    if (among(loweredAscii(word), kSubordinators)) return false;
+  }
+  const std::string opening = loweredAscii(clauseOpening[first]);
+  if (among(opening, kLeadingOpenings)) return false;
+  // "had he married ..., he": a conditional inversion leads like "if".
+  if (among(opening, {"had", "were", "should"})) return false;
+  return true;
+}
 
 bool endsSentenceAtEnd(const SpokenWord& last, SegmentEnd end, const SentenceSettings& settings) {
   if (isTitle(last.text)) return false;

@@ -53,4 +53,15 @@ bool isQuestion(std::span<const std::string> opening, std::span<const std::strin
 // tired", "..., which is") asks none.
 bool clauseAsks(std::span<const std::string> clauseOpening);
 
+// Whether a pause before a subject pronoun ends the sentence rather than taking a comma. Two
+// main clauses are two sentences in written English ("You take delight in vexing me. You have
+// no compassion"), but a clause that a subordinator, a conditional inversion or a fronted
+// phrase opened leads into its main clause with a comma ("If I were rich, I would", "In such
+// cases, we"), and so does a short opening ("Then, you"). `clauseOpening` holds the first words
+// of the clause before the pause (the sentence's, or those after its last comma), `clauseWords`
+// how many it has, `rest` the words after the pause to the end of the sentence or the segment:
+// a comment clause there closes the sentence after a comma ("It is wrong, I assure you").
+bool mainClausesMeet(std::span<const std::string> clauseOpening, size_t clauseWords,
+                     std::span<const std::string> rest);
+
 }  // namespace ondevice::platform

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "engine/platform/module/text/casing_table.h"
+#include "engine/platform/module/text/word_sets.h"
 
 namespace ondevice::platform {
 namespace {
@@ -15,6 +16,24 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 5> kTitles =
     {"dr", "Dr."},
     {"st", "St."},
 }};
+
+// Titles written without a dot, with a capital before a name.
+constexpr std::string_view kNamedTitles[] = {
+    "miss",       "sir",      "lady",      "lord",      "colonel", "captain", "general",
+    "lieutenant", "sergeant", "professor", "president", "king",    "queen",   "prince",
+    "princess",   "senator",  "governor",  "judge",     "bishop",  "saint"};
+
+// Words after which "miss" is the verb: "i miss", "you'll miss", "to miss", "never miss".
+bool beforeAVerb(std::string_view word) {
+  const std::string lower = loweredAscii(word);
+  const std::string_view stem = std::string_view(lower).substr(0, lower.find('\''));
+  return among(stem, {"i", "you", "we", "they", "he", "she", "it", "who", "people"}) ||
+         among(lower,
+               {"to",    "not",     "never",  "always", "will",     "would",  "shall",     "should",
+                "can",   "could",   "may",    "might",  "must",     "do",     "does",      "did",
+                "don't", "doesn't", "didn't", "won't",  "wouldn't", "can't",  "couldn't",  "really",
+                "just",  "also",    "still",  "often",  "rarely",   "seldom", "sometimes", "all"});
+}
 
 bool isLowerAscii(char c) { return c >= 'a' && c <= 'z'; }
 char upperAscii(char c) { return isLowerAscii(c) ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -42,6 +61,16 @@ bool isTitle(std::string_view spoken) {
     if (lower == title) return true;
   }
   return false;
+}
+
+bool isName(std::string_view word) {
+  return loweredAscii(word) == word && word != "i" && !word.starts_with("i'") &&
+         capitalisedForm(word).has_value();
+}
+
+bool isTitleBeforeName(std::string_view before, std::string_view word, std::string_view next) {
+  if (!among(word, kNamedTitles) || !isName(next)) return false;
+  return word != "miss" || !beforeAVerb(before);
 }
 
 std::string writtenWord(std::string_view spoken) {

@@ -16,6 +16,15 @@ namespace ondevice::platform {
 // A title written before a name, as the recogniser spells it: "mr", "mrs", "ms", "dr", "st".
 bool isTitle(std::string_view spoken);
 
+// A word the cased list knows only with capitals, as the recogniser spells it (lower case); not
+// the pronoun "I".
+bool isName(std::string_view word);
+
+// Whether `word`, between `before` and `next`, is a title written with a capital because a name
+// follows it: "colonel forster" is "Colonel Forster", "miss watson" "Miss Watson", "sir william"
+// "Sir William"; the verb stays ("i miss london", "to miss jane").
+bool isTitleBeforeName(std::string_view before, std::string_view word, std::string_view next);
+
 // The word with the case the list or a certain rule gives it; each part of a hyphenated word on
 // its own ("african-american": "African-American"). Letters already capitalised stay so.
 std::string writtenWord(std::string_view spoken);
