@@ -222,7 +222,45 @@ INSTANTIATE_TEST_SUITE_P(
                  {"He must, indeed, come."}},
         TextCase{"ASentenceEndTakesThePlaceOfAComma",
                  {segment("that is all|600|-0.5|-1.4|-3.0 and you know it|-0.4")},
-                 {"That is all. And you know it."}}),
+                 {"That is all. And you know it."}},
+        // A pause before a subject: two main clauses are two sentences; a clause or phrase that
+        // leads into the main clause, a short opening or a closing comment takes a comma.
+        TextCase{"TwoMainClausesAtAPauseAreTwoSentences",
+                 {segment("you take delight in vexing me|60|-1|-2|-2 you have no compassion|-0.9"),
+                  segment("thank you for calling|60|-1|-2|-2 we are closed|-0.9")},
+                 {"You take delight in vexing me. You have no compassion.",
+                  "Thank you for calling. We are closed."}},
+        TextCase{"AClauseThatLeadsIntoTheMainOneTakesAComma",
+                 {segment("if i were as rich as him|60|-1|-2|-2 i would stay|-0.9"),
+                  segment("in such cases as these|60|-1|-2|-2 we stay|-0.9"),
+                  segment("had he married a kind woman|60|-1|-2|-2 he would stay|-0.9"),
+                  segment("and therefore if he goes away|60|-1|-2|-2 i stay|-0.9")},
+                 {"If I were as rich as him, I would stay.", "In such cases as these, we stay.",
+                  "Had he married a kind woman, he would stay.",
+                  "And therefore if he goes away, I stay."}},
+        TextCase{"AShortOpeningTakesAComma",
+                 {segment("i'm sorry|60|-1|-2|-2 i didn't understand|-0.9")},
+                 {"I'm sorry, I didn't understand."}},
+        TextCase{"ACommentClauseClosesTheSentenceAfterAComma",
+                 {segment("your guess is totally wrong|60|-1|-2|-2 i assure you|-0.9"),
+                  segment("she will come in time|60|-1|-2|-2 i'm sure|-0.9"),
+                  segment("it is late for them|60|-1|-2|-2 i am going home|-0.9")},
+                 {"Your guess is totally wrong, I assure you.", "She will come in time, I'm sure.",
+                  "It is late for them. I am going home."}},
+        TextCase{
+            "AnAddressAfterAClauseClosesIt",
+            {segment("you mistake me|60|-1|-2|-2 my dear|60|-1|-2|-2 i have a high respect|-0.9"),
+             segment("but|60|-1|-2|-2 my dear|60|-1|-2|-2 you must go|-0.9")},
+            {"You mistake me, my dear. I have a high respect.", "But, my dear, you must go."}},
+        // Titles written without a dot take a capital before a name; the verb "miss" does not.
+        TextCase{
+            "ATitleWithoutADotBeforeAName",
+            {segment("colonel forster came with captain carter|-0.9"),
+             segment("tell miss elizabeth|-0.9"), segment("i miss london|-0.9"),
+             segment("you'll miss jane|-0.9"), segment("the colonel said so|-0.9"),
+             segment("sir william|60|-1|-2|-2 came|-0.9")},
+            {"Colonel Forster came with Captain Carter.", "Tell Miss Elizabeth.", "I miss London.",
+             "You'll miss Jane.", "The colonel said so.", "Sir William came."}}),
     testing::namedBy<&TextCase::name>);
 
 }  // namespace

@@ -40,9 +40,14 @@ bool endsAsideOrAddress(std::string_view before, std::string_view word) {
 }
 
 bool commaAtPause(std::string_view before, const SpokenWord& word, std::string_view next,
-                  const CommaSettings& settings) {
+                  bool setOff, const CommaSettings& settings) {
   if (word.pauseAfterMs < settings.pauseMs || isTitle(word.text)) return false;
-  if (settings.afterAddress && endsAsideOrAddress(before, word.text)) return true;
+  // A name is an address only once a comma sets it off: "Remember, Eliza, that", not "Sir
+  // William | came".
+  const bool named = isName(word.text) || isTitle(before);
+  if (settings.afterAddress && endsAsideOrAddress(before, word.text) && (setOff || !named)) {
+    return true;
+  }
   const std::string lower = loweredAscii(next);
   if (opensClause(lower)) return true;
   return settings.beforeNames && isName(next);

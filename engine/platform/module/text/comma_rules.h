@@ -5,6 +5,7 @@
 //   commaAtPause("had", {"then", 80}, "and");      // true: "..., and"
 //   commaAtPause("had", {"then", 80}, "leisure");  // false: a pause inside a phrase
 //   commaAtPause("my", {"dear", 80}, "you");       // true: "My dear, you ..."
+//   commaAtPause("", {"eliza", 80}, "that", true); // true: "..., Eliza, that"
 //   commaBeforeConjunction("here", "and", "she");  // true: "here, and she"
 //   commaAfterOpening({"yes", "i", "did"});     // true: "Yes, I did."
 //   vocativeCloses({"my", "dear"});             // true: "..., my dear."
@@ -32,9 +33,10 @@ struct CommaSettings {
 };
 
 // Whether a comma follows `word`, which `before` precedes (empty at the start of an utterance)
-// and `next` follows in the same utterance.
+// and `next` follows in the same utterance; `setOff` says whether a comma came right before the
+// phrase that `word` ends (a name is an address only then).
 bool commaAtPause(std::string_view before, const SpokenWord& word, std::string_view next,
-                  const CommaSettings& settings = {});
+                  bool setOff = false, const CommaSettings& settings = {});
 
 // Whether `word`, after `before`, ends a phrase set off by commas: an address ("sir", "my dear",
 // a name, the name after a title) or an adverb that comments on the sentence ("indeed").

@@ -65,7 +65,12 @@ bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
                               const std::vector<bool>& ends) const {
   if (isTitle(words[i].text) || titleBeforeName(words, i)) return false;  // the name follows
   const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
-  if (commaAtPause(before, words[i], words[i + 1].text, commas_)) return true;
+  // An address set off by a comma (", Eliza", ", Mr. Darcy") or opening the sentence or the
+  // phrase after a comma ("Lizzy", "My dear Mr. Bennet", ", my dear Charles").
+  const std::string first = loweredAscii(clauseNow_.opening.front());
+  const bool setOff = (afterComma_ && clauseNow_.words <= 2) ||
+                      (clauseNow_.words <= 4 && (first == "my" || isTitle(first) || isName(first)));
+  if (commaAtPause(before, words[i], words[i + 1].text, setOff, commas_)) return true;
   if (i + 2 < words.size() &&
       commaBeforeConjunction(words[i].text, words[i + 1].text, words[i + 2].text)) {
     return true;

@@ -1,6 +1,7 @@
 #include "engine/platform/module/text/sentence_rules.h"
 
 #include <string_view>
+#include <vector>
 
 #include "engine/platform/module/text/word_sets.h"
 #include "engine/platform/module/text/written_word.h"
@@ -91,9 +92,9 @@ constexpr std::string_view kJoiningWords[] = {"and", "but", "or", "nor", "so"};
 
 // Verbs of a comment clause that closes a sentence: "I assure you", "I believe", "you know".
 constexpr std::string_view kCommentVerbs[] = {
-    "think", "believe", "suppose", "assure", "hope",       "conclude", "fear",
-    "know",  "say",     "imagine", "trust",  "understand", "see",      "mean",
-    "guess", "expect",  "presume", "dare",   "am",         "promise"};
+    "think",   "believe", "suppose", "assure",     "hope", "conclude", "fear",    "know",
+    "say",     "imagine", "trust",   "understand", "see",  "mean",     "guess",   "expect",
+    "presume", "promise", "declare", "fancy",      "own",  "confess",  "protest", "wonder"};
 
 bool isSubjectPronoun(std::string_view word) {
   const std::string_view pronoun = word.substr(0, word.find('\''));
@@ -101,16 +102,25 @@ bool isSubjectPronoun(std::string_view word) {
 }
 
 // Whether `rest`, after a pause, is a comment clause closing the sentence: a subject, a verb of
-// saying or believing and at most an object or an address.
+// saying or believing and at most an object or an address ("I assure you", "I dare say", "I
+// believe, sir", "I'm sure").
 bool commentCloses(std::span<const std::string> rest) {
   if (rest.size() < 2 || rest.size() > 4 || !isSubjectPronoun(loweredAscii(rest[0]))) {
     return false;
   }
+  std::vector<std::string> words;
+  for (const std::string& word : rest) words.push_back(loweredAscii(word));
   size_t verb = 1;
-  if (rest.size() > 2 && among(loweredAscii(rest[1]), {"do", "dare", "must", "should", "can"})) {
-    verb = 2;
+  if (words[0] == "i'm" || words[1] == "am") {  // "I'm sure", "I am afraid"
+    verb = words[0] == "i'm" ? 1 : 2;
+    return verb + 1 == words.size() && among(words[verb], {"sure", "afraid", "told"});
   }
-  return among(loweredAscii(rest[verb]), kCommentVerbs);
+  if (among(words[1], {"do", "dare", "must", "should", "can", "would"})) verb = 2;
+  if (verb >= words.size() || !among(words[verb], kCommentVerbs)) return false;
+  for (size_t k = verb + 1; k < words.size(); ++k) {
+    if (!among(words[k], {"you", "sir", "madam", "ma'am", "so", "say", "it", "not"})) return false;
+  }
+  return true;
 }
 
 }  // namespace
