@@ -22,6 +22,17 @@ bool titleBeforeName(const std::vector<SpokenWord>& words, size_t i) {
                                                    loweredAscii(words[i].text), words[i + 1].text);
 }
 
+// The words after word `i` up to the end of the sentence or of the segment.
+std::vector<std::string> restOfSentence(const std::vector<SpokenWord>& words, size_t i,
+                                        const std::vector<bool>& ends) {
+  std::vector<std::string> rest;
+  for (size_t k = i + 1; k < words.size(); ++k) {
+    rest.push_back(words[k].text);
+    if (ends[k]) break;
+  }
+  return rest;
+}
+
 }  // namespace
 
 std::string ReadableText::written(const std::vector<SpokenWord>& words, size_t i) {
@@ -64,6 +75,7 @@ void ReadableText::endSentence(std::string& text) {
 bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
                               const std::vector<bool>& ends) const {
   if (isTitle(words[i].text) || titleBeforeName(words, i)) return false;  // the name follows
+  if (clauseFollows(words[i].text, restOfSentence(words, i, ends))) return false;
   const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
   // An address set off by a comma (", Eliza", ", Mr. Darcy") or opening the sentence or the
   // phrase after a comma ("Lizzy", "My dear Mr. Bennet", ", my dear Charles").
@@ -91,12 +103,12 @@ bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
 
 bool ReadableText::pauseEndsSentence(const std::vector<SpokenWord>& words, size_t i,
                                      const std::vector<bool>& ends) const {
-  if (words[i].pauseAfterMs < commas_.pauseMs) return false;
-  std::vector<std::string> rest;
-  for (size_t k = i + 1; k < words.size(); ++k) {
-    rest.push_back(words[k].text);
-    if (ends[k]) break;
+  if (words[i].pauseAfterMs < commas_.pauseMs || isTitle(words[i].text) ||
+      titleBeforeName(words, i)) {
+    return false;
   }
+  const std::vector<std::string> rest = restOfSentence(words, i, ends);
+  if (clauseFollows(words[i].text, rest)) return false;
   // An address set off after a clause closes it ("You mistake me, my dear. I have"); one that
   // opens the sentence leads into it ("But, my dear, you must").
   const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
@@ -119,11 +131,9 @@ std::string ReadableText::write(const SpokenSegment& segment) {
     text += written(words, i);
     if (ends[i]) {
       endSentence(text);
+    } else if (i + 1 < words.size() && pauseEndsSentence(words, i, ends)) {
+      endSentence(text);
     } else if (i + 1 < words.size() && commaAfter(words, i, ends)) {
-      if (pauseEndsSentence(words, i, ends)) {
-        endSentence(text);
-        continue;
-      }
       text += ',';
       clause_.clear();
       clauseBefore_ = std::move(clauseNow_);

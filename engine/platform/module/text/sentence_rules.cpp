@@ -59,8 +59,13 @@ bool whQuestion(std::string_view first, std::string_view second) {
   }
   if (!among(first, kWhWords)) return false;
   if (among(second, kAuxiliaries)) return true;
-  if (first == "how") return among(second, {"many", "long", "far", "old", "often", "about"});
-  return first == "what" && second == "about";
+  if (first == "how") {
+    return among(second, {"many", "long", "far", "old", "often", "about", "come"});
+  }
+  // "What if we tried?", "What kind of ship is that?", "Which one?", "Why not?"
+  if (first == "what") return among(second, {"about", "if", "kind", "sort", "else"});
+  if (first == "which") return among(second, {"one", "ones", "of"});
+  return first == "why" && second == "not";
 }
 
 bool questionTag(std::string_view verb, std::string_view subject) {
@@ -123,11 +128,41 @@ bool commentCloses(std::span<const std::string> rest) {
   return true;
 }
 
+// Whether `words` open with "it", "this", "these" or "there" as a subject, which a verb after it
+// shows ("it is", "there was", "this must"), or with one of their contractions ("it's",
+// "let's"): "look at it | it keeps" is two sentences, "we went | there today" one.
+bool opensWithSubject(std::span<const std::string> words) {
+  const std::string first = loweredAscii(words[0]);
+  if (among(first, {"it's", "there's", "that's", "let's"})) return true;
+  if (words.size() < 2 || !among(first, {"it", "this", "these", "there"})) return false;
+  return among(loweredAscii(words[1]), kAuxiliaries) ||
+         among(loweredAscii(words[1]), {"may", "might", "must", "seems", "looks", "keeps"});
+}
+
+// Whether a clause cannot end with `word`.
+bool clauseGoesOnAfter(std::string_view word) {
+  return among(
+      loweredAscii(word),
+      {"a",       "an",     "the",     "and",     "but",     "or",     "nor",      "to",
+       "of",      "in",     "at",      "by",      "for",     "with",   "from",     "into",
+       "onto",    "than",   "that",    "my",      "your",    "our",    "their",    "its",
+       "very",    "if",     "when",    "because", "since",   "though", "although", "unless",
+       "whether", "think",  "thought", "believe", "guess",   "hope",   "say",      "said",
+       "suppose", "wish",   "feel",    "felt",    "mean",    "bet",    "told",     "tell",
+       "sure",    "afraid", "glad",    "realize", "realise", "expect", "imagine",  "fear"});
+}
+
 }  // namespace
+
+bool clauseFollows(std::string_view word, std::span<const std::string> rest) {
+  return !rest.empty() && clauseGoesOnAfter(word) &&
+         (isSubjectPronoun(loweredAscii(rest[0])) || opensWithSubject(rest));
+}
 
 bool mainClausesMeet(std::span<const std::string> clauseOpening, size_t clauseWords,
                      std::span<const std::string> rest) {
-  if (rest.empty() || !isSubjectPronoun(loweredAscii(rest[0])) || commentCloses(rest)) {
+  if (rest.empty() || commentCloses(rest)) return false;
+  if (!isSubjectPronoun(loweredAscii(rest[0])) && !opensWithSubject(rest)) {
     return false;
   }
   size_t first = 0;

@@ -53,7 +53,8 @@ bool isQuestion(std::span<const std::string> opening, std::span<const std::strin
 // tired", "..., which is") asks none.
 bool clauseAsks(std::span<const std::string> clauseOpening);
 
-// Whether a pause before a subject pronoun ends the sentence rather than taking a comma. Two
+// Whether a pause before a subject ends the sentence rather than taking a comma: a subject
+// pronoun, or "it", "this", "these" or "there" before a verb ("it is", "there was"). Two
 // main clauses are two sentences in written English ("You take delight in vexing me. You have
 // no compassion"), but a clause that a subordinator, a conditional inversion or a fronted
 // phrase opened leads into its main clause with a comma ("If I were rich, I would", "In such
@@ -63,5 +64,11 @@ bool clauseAsks(std::span<const std::string> clauseOpening);
 // a comment clause there closes the sentence after a comma ("It is wrong, I assure you").
 bool mainClausesMeet(std::span<const std::string> clauseOpening, size_t clauseWords,
                      std::span<const std::string> rest);
+
+// Whether `rest`, the words after `word`, are a clause that `word` leads into rather than one
+// after a clause's end: `word` is an article, a preposition, a conjunction, a possessive or a
+// word that takes a clause after it, and `rest` opens with a subject ("I think | you are
+// right", "he told me that | it was late"). No comma and no sentence end goes between them.
+bool clauseFollows(std::string_view word, std::span<const std::string> rest);
 
 }  // namespace ondevice::platform
