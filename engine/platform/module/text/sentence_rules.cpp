@@ -174,7 +174,10 @@ bool mainClausesMeet(std::span<const std::string> clauseOpening, size_t clauseWo
     if (among(loweredAscii(word), kSubordinators)) return false;
   }
   const std::string opening = loweredAscii(clauseOpening[first]);
-  if (among(opening, kLeadingOpenings)) return false;
+  // A wh-word before an auxiliary asks a question, a main clause ("how can you be so
+  // tiresome"); before a subject it opens a clause that leads ("how he did it, I").
+  const bool asks = whQuestion(opening, loweredAscii(clauseOpening[first + 1]));
+  if (among(opening, kLeadingOpenings) && !asks) return false;
   // "had he married ..., he": a conditional inversion leads like "if".
   if (among(opening, {"had", "were", "should"})) return false;
   return true;
