@@ -75,8 +75,8 @@ void ReadableText::endSentence(std::string& text) {
 bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
                               const std::vector<bool>& ends) const {
   if (isTitle(words[i].text) || titleBeforeName(words, i)) return false;  // the name follows
-  if (clauseFollows(words[i].text, restOfSentence(words, i, ends))) return false;
   const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
+  if (clauseFollows(before, words[i].text, restOfSentence(words, i, ends))) return false;
   // An address set off by a comma (", Eliza", ", Mr. Darcy") or opening the sentence or the
   // phrase after a comma ("Lizzy", "My dear Mr. Bennet", ", my dear Charles").
   const std::string first = loweredAscii(clauseNow_.opening.front());
@@ -108,10 +108,10 @@ bool ReadableText::pauseEndsSentence(const std::vector<SpokenWord>& words, size_
     return false;
   }
   const std::vector<std::string> rest = restOfSentence(words, i, ends);
-  if (clauseFollows(words[i].text, rest)) return false;
+  const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
+  if (clauseFollows(before, words[i].text, rest)) return false;
   // An address set off after a clause closes it ("You mistake me, my dear. I have"); one that
   // opens the sentence leads into it ("But, my dear, you must").
-  const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
   const bool setOffAddress =
       afterComma_ && clauseNow_.words <= 2 && endsAsideOrAddress(before, words[i].text);
   const Clause& clause = setOffAddress ? clauseBefore_ : clauseNow_;

@@ -154,9 +154,15 @@ bool clauseGoesOnAfter(std::string_view word) {
 
 }  // namespace
 
-bool clauseFollows(std::string_view word, std::span<const std::string> rest) {
-  return !rest.empty() && clauseGoesOnAfter(word) &&
-         (isSubjectPronoun(loweredAscii(rest[0])) || opensWithSubject(rest));
+bool clauseFollows(std::string_view before, std::string_view word,
+                   std::span<const std::string> rest) {
+  if (rest.empty() || !(isSubjectPronoun(loweredAscii(rest[0])) || opensWithSubject(rest))) {
+    return false;
+  }
+  if (clauseGoesOnAfter(word)) return true;
+  // "the thing is | we", but "as it is | we" and "as I was | I" end a clause.
+  return among(loweredAscii(word), {"is", "was"}) && !before.empty() &&
+         !among(loweredAscii(before), kAnySubject) && !isSubjectPronoun(loweredAscii(before));
 }
 
 bool mainClausesMeet(std::span<const std::string> clauseOpening, size_t clauseWords,

@@ -69,10 +69,12 @@ bool clauseAsks(std::span<const std::string> clauseOpening);
 bool mainClausesMeet(std::span<const std::string> clauseOpening, size_t clauseWords,
                      std::span<const std::string> rest);
 
-// Whether `rest`, the words after `word`, are a clause that `word` leads into rather than one
-// after a clause's end: `word` is an article, a preposition, a conjunction, a possessive or a
-// word that takes a clause after it, and `rest` opens with a subject ("I think | you are
-// right", "he told me that | it was late"). No comma and no sentence end goes between them.
-bool clauseFollows(std::string_view word, std::span<const std::string> rest);
+// Whether `rest`, the words after `word` (which `before` precedes), are a clause that `word`
+// leads into rather than one after a clause's end: `word` is an article, a preposition, a
+// conjunction, a possessive, a word that takes a clause after it, or "is" or "was" after a noun
+// ("the thing is"), and `rest` opens with a subject ("I think | you are right", "he told me
+// that | it was late", "the truth is | we lost"). No comma and no sentence end goes between.
+bool clauseFollows(std::string_view before, std::string_view word,
+                   std::span<const std::string> rest);
 
 }  // namespace ondevice::platform
