@@ -143,13 +143,15 @@ bool opensWithSubject(std::span<const std::string> words) {
 bool clauseGoesOnAfter(std::string_view word) {
   return among(
       loweredAscii(word),
-      {"a",       "an",     "the",     "and",     "but",     "or",     "nor",      "to",
-       "of",      "in",     "at",      "by",      "for",     "with",   "from",     "into",
-       "onto",    "than",   "that",    "my",      "your",    "our",    "their",    "its",
-       "very",    "if",     "when",    "because", "since",   "though", "although", "unless",
-       "whether", "think",  "thought", "believe", "guess",   "hope",   "say",      "said",
-       "suppose", "wish",   "feel",    "felt",    "mean",    "bet",    "told",     "tell",
-       "sure",    "afraid", "glad",    "realize", "realise", "expect", "imagine",  "fear"});
+      {"a",       "an",       "the",      "and",      "but",      "or",       "nor",      "to",
+       "of",      "in",       "at",       "by",       "for",      "with",     "from",     "into",
+       "onto",    "than",     "that",     "my",       "your",     "our",      "their",    "its",
+       "very",    "if",       "when",     "because",  "since",    "though",   "although", "unless",
+       "whether", "think",    "thought",  "believe",  "guess",    "hope",     "say",      "said",
+       "suppose", "wish",     "feel",     "felt",     "mean",     "bet",      "told",     "tell",
+       "sure",    "afraid",   "glad",     "realize",  "realise",  "expect",   "imagine",  "fear",
+       "knew",    "thinking", "hoping",   "saying",   "believed", "hoped",    "wished",   "meant",
+       "guessed", "supposed", "realized", "realised", "expected", "imagined", "feared"});
 }
 
 }  // namespace
@@ -162,7 +164,7 @@ bool clauseFollows(std::string_view before, std::string_view word,
   if (clauseGoesOnAfter(word)) return true;
   // "the thing is | we", but "as it is | we" and "as I was | I" end a clause.
   return among(loweredAscii(word), {"is", "was"}) && !before.empty() &&
-         !among(loweredAscii(before), kAnySubject) && !isSubjectPronoun(loweredAscii(before));
+         !among(loweredAscii(before), kAnySubject);
 }
 
 bool mainClausesMeet(std::span<const std::string> clauseOpening, size_t clauseWords,
