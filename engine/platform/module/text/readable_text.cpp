@@ -16,10 +16,15 @@ bool onlyFormChanged(const std::string& written, const std::string& spoken) {
   return isTitle(spoken) && lower == loweredAscii(spoken) + ".";
 }
 
+// The word before word `i` of the segment, empty for its first.
+std::string_view wordBefore(const std::vector<SpokenWord>& words, size_t i) {
+  return i > 0 ? std::string_view(words[i - 1].text) : "";
+}
+
 // A title without a dot before a name in the same segment: "Colonel Forster".
 bool titleBeforeName(const std::vector<SpokenWord>& words, size_t i) {
-  return i + 1 < words.size() && isTitleBeforeName(i > 0 ? std::string_view(words[i - 1].text) : "",
-                                                   loweredAscii(words[i].text), words[i + 1].text);
+  return i + 1 < words.size() &&
+         isTitleBeforeName(wordBefore(words, i), loweredAscii(words[i].text), words[i + 1].text);
 }
 
 // The words after word `i` up to the end of the sentence or of the segment.
@@ -73,14 +78,13 @@ void ReadableText::endSentence(std::string& text) {
 }
 
 bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
-                              const std::vector<bool>& ends) const {
+                              std::span<const std::string> rest, bool restEndsSentence) const {
   if (isTitle(words[i].text) || titleBeforeName(words, i)) return false;  // the name follows
-  const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
-  if (clauseFollows(before, words[i].text, restOfSentence(words, i, ends))) return false;
+  const std::string_view before = wordBefore(words, i);
   // An address set off by a comma (", Eliza", ", Mr. Darcy") or opening the sentence or the
   // phrase after a comma ("Lizzy", "My dear Mr. Bennet", ", my dear Charles").
   const std::string first = loweredAscii(clauseNow_.opening.front());
-  const bool setOff = (afterComma_ && clauseNow_.words <= 2) ||
+  const bool setOff = shortAfterComma() ||
                       (clauseNow_.words <= 4 && (first == "my" || isTitle(first) || isName(first)));
   if (commaAtPause(before, words[i], words[i + 1].text, setOff, commas_)) return true;
   if (i + 2 < words.size() &&
@@ -92,28 +96,16 @@ bool ReadableText::commaAfter(const std::vector<SpokenWord>& words, size_t i,
     if (commaAfterOpening(opening)) return true;
   }
   // An address closing the sentence within this segment: "..., my dear."
-  for (size_t end = i + 1; end < words.size(); ++end) {
-    if (!ends[end]) continue;
-    std::vector<std::string> rest;
-    for (size_t k = i + 1; k <= end; ++k) rest.push_back(words[k].text);
-    return vocativeCloses(rest);
-  }
-  return false;
+  return restEndsSentence && vocativeCloses(rest);
 }
 
 bool ReadableText::pauseEndsSentence(const std::vector<SpokenWord>& words, size_t i,
-                                     const std::vector<bool>& ends) const {
-  if (words[i].pauseAfterMs < commas_.pauseMs || isTitle(words[i].text) ||
-      titleBeforeName(words, i)) {
-    return false;
-  }
-  const std::vector<std::string> rest = restOfSentence(words, i, ends);
-  const std::string_view before = i > 0 ? std::string_view(words[i - 1].text) : "";
-  if (clauseFollows(before, words[i].text, rest)) return false;
+                                     std::span<const std::string> rest) const {
+  if (words[i].pauseAfterMs < commas_.pauseMs || isTitle(words[i].text)) return false;
   // An address set off after a clause closes it ("You mistake me, my dear. I have"); one that
   // opens the sentence leads into it ("But, my dear, you must").
   const bool setOffAddress =
-      afterComma_ && clauseNow_.words <= 2 && endsAsideOrAddress(before, words[i].text);
+      shortAfterComma() && endsAsideOrAddress(wordBefore(words, i), words[i].text);
   const Clause& clause = setOffAddress ? clauseBefore_ : clauseNow_;
   return mainClausesMeet(clause.opening, clause.words, rest);
 }
@@ -131,9 +123,15 @@ std::string ReadableText::write(const SpokenSegment& segment) {
     text += written(words, i);
     if (ends[i]) {
       endSentence(text);
-    } else if (i + 1 < words.size() && pauseEndsSentence(words, i, ends)) {
+      continue;
+    }
+    if (i + 1 == words.size()) continue;  // a comma waits for the next segment's first word
+    const std::vector<std::string> rest = restOfSentence(words, i, ends);
+    // "I think | you are right": the word leads into the clause after it.
+    if (clauseFollows(wordBefore(words, i), words[i].text, rest)) continue;
+    if (pauseEndsSentence(words, i, rest)) {
       endSentence(text);
-    } else if (i + 1 < words.size() && commaAfter(words, i, ends)) {
+    } else if (commaAfter(words, i, rest, ends[i + rest.size()])) {
       text += ',';
       clause_.clear();
       clauseBefore_ = std::move(clauseNow_);

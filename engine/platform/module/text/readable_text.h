@@ -15,6 +15,7 @@
 // The text of a segment depends on the segments before it (a sentence may run on into the next
 // utterance, a title's name may open it), never on later ones.
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,14 +39,18 @@ class ReadableText {
   std::string written(const std::vector<SpokenWord>& words, size_t i);
   // Closes the running sentence after `text`'s last word.
   void endSentence(std::string& text);
-  // Whether a comma follows word `i` of `words`, which goes on the running sentence; `ends`
-  // says after which words of the segment a sentence ends.
-  bool commaAfter(const std::vector<SpokenWord>& words, size_t i,
-                  const std::vector<bool>& ends) const;
+  // Whether a comma follows word `i` of `words`, which goes on the running sentence; `rest`
+  // holds the words after it to the end of the sentence or of the segment, `restEndsSentence`
+  // whether a sentence ends with them.
+  bool commaAfter(const std::vector<SpokenWord>& words, size_t i, std::span<const std::string> rest,
+                  bool restEndsSentence) const;
   // Whether the pause after word `i`, where a comma would go, ends the sentence instead: a main
-  // clause before it and a new one after.
+  // clause before it and a new one (`rest`) after.
   bool pauseEndsSentence(const std::vector<SpokenWord>& words, size_t i,
-                         const std::vector<bool>& ends) const;
+                         std::span<const std::string> rest) const;
+  // Whether the running clause is one or two words after a comma: an address or an aside set
+  // off (", Eliza", ", Mr. Darcy").
+  bool shortAfterComma() const { return afterComma_ && clauseNow_.words <= 2; }
 
   SentenceSettings settings_;
   CommaSettings commas_;
