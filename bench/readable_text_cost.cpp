@@ -21,13 +21,13 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/module/audio/audio_file.h"
-#include "engine/platform/module/audio/noise_gate.h"
-#include "engine/platform/module/audio/utterance_segmenter.h"
-#include "engine/platform/module/recognition/decoder_pool.h"
-#include "engine/platform/module/recognition/pocketsphinx_decoder.h"
-#include "engine/platform/module/speech_libraries.h"
-#include "engine/platform/module/text/readable_text.h"
+#include "platform/module/audio/audio_file.h"
+#include "platform/module/audio/noise_gate.h"
+#include "platform/module/audio/utterance_segmenter.h"
+#include "platform/module/decoding/decoder_pool.h"
+#include "platform/module/decoding/pocketsphinx_decoder.h"
+#include "platform/module/speech_libraries.h"
+#include "platform/module/text/readable_text.h"
 
 using namespace ondevice::platform;
 
@@ -48,15 +48,15 @@ std::string quoted(const std::string& text) {
   return out + "\"";
 }
 
-const char* endName(SegmentEnd end) {
+const char* endName(UtteranceEnd end) {
   switch (end) {
-    case SegmentEnd::pause:
+    case UtteranceEnd::pause:
       return "pause";
-    case SegmentEnd::pauseWhenLong:
+    case UtteranceEnd::pauseWhenLong:
       return "pauseWhenLong";
-    case SegmentEnd::cut:
+    case UtteranceEnd::cut:
       return "cut";
-    case SegmentEnd::endOfStream:
+    case UtteranceEnd::endOfStream:
       return "endOfStream";
   }
   return "";
@@ -78,9 +78,9 @@ void printSegment(const SpokenSegment& segment, const std::string& written) {
   std::cout << "],\"written\":" << quoted(written) << "}\n";
 }
 
-SegmentEnd endNamed(const std::string& name) {
-  for (const auto end :
-       {SegmentEnd::pause, SegmentEnd::pauseWhenLong, SegmentEnd::cut, SegmentEnd::endOfStream}) {
+UtteranceEnd endNamed(const std::string& name) {
+  for (const auto end : {UtteranceEnd::pause, UtteranceEnd::pauseWhenLong, UtteranceEnd::cut,
+                         UtteranceEnd::endOfStream}) {
     if (name == endName(end)) return end;
   }
   throw std::runtime_error("unknown end " + name);

@@ -3,7 +3,7 @@
 // standard output. Failures are thrown to the entry point, which alone writes errors.
 
 #include "cli/arguments.h"
-#include "engine/platform/speech_platform.h"
+#include "platform/api/speech_platform.h"
 
 namespace ondevice {
 

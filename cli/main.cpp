@@ -10,11 +10,11 @@
 #include "base/stacks.h"
 #include "cli/arguments.h"
 #include "cli/dispatch.h"
-#include "engine/platform/light/real_speech_platform.h"
 #include "output/helper_error.h"
 #include "output/host_streams.h"
 #include "output/json_writer.h"
 #include "output/run_end.h"
+#include "platform/light/real_speech_platform.h"
 
 namespace {
 

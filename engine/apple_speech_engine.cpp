@@ -3,10 +3,10 @@
 
 #include "engine/apple_speech_engine.h"
 
-#include "engine/platform/platform_error.h"
 #include "engine/result_collector.h"
 #include "engine/text_trimming.h"
 #include "output/helper_error.h"
+#include "platform/api/platform_error.h"
 
 namespace ondevice {
 namespace {

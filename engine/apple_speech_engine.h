@@ -11,8 +11,8 @@
 #include <string>
 
 #include "engine/file_url.h"
-#include "engine/platform/speech_platform.h"
 #include "output/records.h"
+#include "platform/api/speech_platform.h"
 
 namespace ondevice {
 
@@ -30,9 +30,8 @@ class AppleSpeechEngine {
   static platform::SpeechTranscriberRef createTranscriber(platform::SpeechPlatform& platform,
                                                           const platform::Locale& locale);
   static PrepareOutput prepare(platform::SpeechPlatform& platform, const std::string& language);
-  static TranscriptionOutput transcribe(platform::SpeechPlatform& platform,
-                                        const FileURL& fileURL, const std::string& language,
-                                        bool autoPrepare);
+  static TranscriptionOutput transcribe(platform::SpeechPlatform& platform, const FileURL& fileURL,
+                                        const std::string& language, bool autoPrepare);
 };
 
 }  // namespace ondevice

@@ -12,8 +12,8 @@
 #include <future>
 #include <vector>
 
-#include "engine/platform/speech_transcriber.h"
 #include "output/records.h"
+#include "platform/api/speech_transcriber.h"
 
 namespace ondevice {
 

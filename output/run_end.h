@@ -51,7 +51,7 @@ void claimRunReport(int status) noexcept;
 // Notes what the calling thread is doing, for the guard's record should the process end on
 // this thread behind the entry point's back; null clears the note. The text is not copied: it
 // must stay valid and unchanged while it is noted. Async-signal-safe; the speech module reaches
-// it through a function pointer (engine/platform/speech_module.h's ActivityNote).
+// it through a function pointer (platform/contract/speech_module.h's ActivityNote).
 void noteActivity(const char* description) noexcept;
 
 }  // namespace ondevice

@@ -16,8 +16,8 @@
 #include <sstream>
 #include <string>
 
-#include "engine/platform/module/assets/archive_extractor.h"
-#include "engine/platform/platform_error.h"
+#include "platform/api/platform_error.h"
+#include "platform/module/assets/archive_extractor.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

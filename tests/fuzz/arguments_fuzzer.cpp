@@ -17,9 +17,9 @@
 
 #include "cli/arguments.h"
 #include "cli/dispatch.h"
-#include "engine/platform/platform_error.h"
 #include "output/helper_error.h"
 #include "output/json_writer.h"
+#include "platform/api/platform_error.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/json_check.h"
 #include "tests/support/scripted_platform.h"

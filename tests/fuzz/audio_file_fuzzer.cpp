@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/module/audio/audio_file.h"
-#include "engine/platform/module/audio/utterance_segmenter.h"
-#include "engine/platform/module/speech_libraries.h"
-#include "engine/platform/platform_error.h"
+#include "platform/api/platform_error.h"
+#include "platform/module/audio/audio_file.h"
+#include "platform/module/audio/utterance_segmenter.h"
+#include "platform/module/speech_libraries.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/platform/light/asset_catalog.h"
-#include "engine/platform/light/locale_identifier.h"
-#include "engine/platform/platform_error.h"
+#include "platform/api/platform_error.h"
+#include "platform/light/asset_catalog.h"
+#include "platform/light/locale_identifier.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

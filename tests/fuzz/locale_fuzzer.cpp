@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "engine/platform/light/asset_catalog.h"
-#include "engine/platform/light/locale_identifier.h"
+#include "platform/light/asset_catalog.h"
+#include "platform/light/locale_identifier.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -18,17 +18,17 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/module/audio/utterance_segmenter.h"
-#include "engine/platform/module/recognition/decoder_pool.h"
-#include "engine/platform/module/recognition/pocketsphinx_decoder.h"
-#include "engine/platform/module/speech_libraries.h"
-#include "engine/platform/module/text/readable_text.h"
+#include "platform/module/audio/utterance_segmenter.h"
+#include "platform/module/decoding/decoder_pool.h"
+#include "platform/module/decoding/pocketsphinx_decoder.h"
+#include "platform/module/speech_libraries.h"
+#include "platform/module/text/readable_text.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
-using ondevice::platform::SegmentEnd;
 using ondevice::platform::Utterance;
+using ondevice::platform::UtteranceEnd;
 
 constexpr const char* kModel = "/usr/share/pocketsphinx/model/en-us";
 
@@ -54,7 +54,7 @@ void checkText(const std::string& text) {
 }
 
 // The readable text is the recogniser's words with only their case, ",", "." and "?" changed.
-void checkReadable(const ondevice::platform::RecognisedSpeech& speech, SegmentEnd end) {
+void checkReadable(const ondevice::platform::RecognisedSpeech& speech, UtteranceEnd end) {
   std::string joined;
   for (const auto& word : speech.words) joined += (joined.empty() ? "" : " ") + word.text;
   FUZZ_CHECK(joined == speech.text, speech.text);
@@ -76,7 +76,7 @@ void checkReadable(const ondevice::platform::RecognisedSpeech& speech, SegmentEn
 void decodeAndCheck(const Utterance& utterance) {
   const auto speech = decoder().decode(utterance.samples);
   checkText(speech.text);
-  checkReadable(speech, SegmentEnd::endOfStream);
+  checkReadable(speech, UtteranceEnd::endOfStream);
   const auto length = static_cast<int64_t>(utterance.samples.size());
   if (speech.text.empty()) return;
   FUZZ_CHECK(speech.firstSample >= 0 && speech.firstSample <= speech.endSample, speech.text);

@@ -26,6 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ContainsRegex;
+using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
@@ -34,6 +35,7 @@ using testing::ProcessOptions;
 using testing::ProcessResult;
 using testing::runBinary;
 using testing::ScratchDirectory;
+using ::testing::UnorderedElementsAre;
 using testing::speech::Clip;
 using testing::speech::ffmpeg;
 using testing::speech::readTranscription;
@@ -349,9 +351,10 @@ TEST(TranscribeSpeech, ThreadCountDoesNotChangeTheOutput) {
   }
 }
 
-// The first transcription keeps the model's derived form in the store and later ones load it;
-// neither changes a byte of the output, and a store that cannot be written transcribes the same.
-TEST(TranscribeSpeech, TheDerivedModelChangesNoWordAndAReadOnlyStoreNeedsNone) {
+// A transcription writes nothing to the store and follows no name in it: a link that a build
+// of old left there to another directory leaves that directory as it was, and a store that
+// cannot be written transcribes the same.
+TEST(TranscribeSpeech, WritesNothingToTheStoreAndFollowsNoLinkInIt) {
   ScratchDirectory scratch;
   const std::string clip = testing::speech::librivoxClips().front().path;
   const auto withStore = [&](const fs::path& store) {
@@ -362,12 +365,23 @@ TEST(TranscribeSpeech, TheDerivedModelChangesNoWordAndAReadOnlyStoreNeedsNone) {
     EXPECT_EQ(r.err, "");
     return r.out;
   };
+  const auto names = [](const fs::path& directory) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      found.push_back(entry.path().filename().string());
+    }
+    return found;
+  };
   const fs::path store = scratch.path() / "store";
+  const fs::path elsewhere = scratch.path() / "elsewhere";
+  fs::create_directories(store);
+  fs::create_directories(elsewhere / "inner");
+  testing::writeText(elsewhere / "notes.txt", "mine");
+  fs::create_directory_symlink(elsewhere, store / "en_US.derived");
   const std::string first = withStore(store);
-  const fs::path derived = store / "en_US.derived";
-  ASSERT_TRUE(fs::is_directory(derived));
-  EXPECT_FALSE(fs::is_empty(derived));
-  EXPECT_EQ(withStore(store), first);
+  EXPECT_THAT(first, HasSubstr(R"("result":")"));
+  EXPECT_THAT(names(elsewhere), UnorderedElementsAre("inner", "notes.txt"));
+  EXPECT_THAT(names(store), ElementsAre("en_US.derived"));
 
   const fs::path readOnly = scratch.path() / "read-only";
   testing::TemporaryMount mount(readOnly, "size=1m", MS_RDONLY);

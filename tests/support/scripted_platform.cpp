@@ -4,7 +4,7 @@
 #include <new>
 #include <thread>
 
-#include "engine/platform/platform_error.h"
+#include "platform/api/platform_error.h"
 
 namespace ondevice::testing {
 namespace {
@@ -82,8 +82,8 @@ class ScriptedAnalyzer final : public platform::SpeechAnalyzer {
   void endSequence() {
     const auto results = transcriber_->results();
     if (platform_.script.sequenceFailure) {
-      results->fail(std::make_exception_ptr(
-          PlatformError(platform_.script.sequenceFailure->description)));
+      results->fail(
+          std::make_exception_ptr(PlatformError(platform_.script.sequenceFailure->description)));
     } else {
       results->finish();
     }

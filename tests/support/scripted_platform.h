@@ -5,7 +5,8 @@
 //   ScriptedPlatform platform;
 //   platform.script.status = AssetStatus::supported;
 //   AppleSpeechEngine::prepare(platform, "en-US");
-//   // platform.calls() == {"locale en-US", "lookup", "transcriber", "status", "request", "download"}
+//   // platform.calls() == {"locale en-US", "lookup", "transcriber", "status", "request",
+//   "download"}
 
 #include <map>
 #include <mutex>
@@ -13,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/speech_platform.h"
+#include "platform/api/speech_platform.h"
 
 namespace ondevice::testing {
 
@@ -38,9 +39,9 @@ struct Script {
 
   std::vector<platform::TranscriptionResult> results = {};  // delivered during the analysis
   std::optional<platform::MediaTime> lastSampleTime = platform::MediaTime{16000, 16000};
-  std::optional<ScriptedFailure> analysisFailure = {};      // after delivering the results
+  std::optional<ScriptedFailure> analysisFailure = {};  // after delivering the results
   std::optional<ScriptedFailure> finalizeFailure = {};
-  std::optional<ScriptedFailure> sequenceFailure = {};      // the results sequence fails at its end
+  std::optional<ScriptedFailure> sequenceFailure = {};  // the results sequence fails at its end
   // During the analysis, wait until the consumer has taken what was delivered, and record
   // "consumed during analysis" when it did.
   bool awaitConsumerDuringAnalysis = false;

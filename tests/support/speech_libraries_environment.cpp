@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/platform/module/speech_libraries.h"
+#include "platform/module/speech_libraries.h"
 
 namespace {
 

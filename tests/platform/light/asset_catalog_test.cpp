@@ -1,6 +1,6 @@
 // The asset catalog: the built-in entry, the JSON form, and clear errors for unusable files.
 
-#include "engine/platform/light/asset_catalog.h"
+#include "platform/light/asset_catalog.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/platform/light/settings.h"
-#include "engine/platform/platform_error.h"
+#include "platform/api/platform_error.h"
+#include "platform/light/settings.h"
 #include "tests/support/asset_test_support.h"
 #include "tests/support/case_name.h"
 #include "tests/support/environment_scope.h"

@@ -1,6 +1,6 @@
 // The asset store: where it is, the four statuses, installed model paths, and requests.
 
-#include "engine/platform/light/asset_store.h"
+#include "platform/light/asset_store.h"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -14,8 +14,8 @@
 #include <optional>
 #include <string>
 
-#include "engine/platform/light/settings.h"
-#include "engine/platform/platform_error.h"
+#include "platform/api/platform_error.h"
+#include "platform/light/settings.h"
 #include "tests/support/case_name.h"
 #include "tests/support/environment_scope.h"
 #include "tests/support/files.h"

@@ -2,7 +2,7 @@
 // them: the search paths an object names, $ORIGIN, names with a slash, files that are no
 // library, and the loader's cache in the formats ldconfig writes.
 
-#include "engine/platform/light/library_search.h"
+#include "platform/light/library_search.h"
 
 #include <dlfcn.h>
 #include <gmock/gmock.h>

@@ -1,4 +1,4 @@
-#include "engine/platform/light/locale_identifier.h"
+#include "platform/light/locale_identifier.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,85 @@
+#pragma once
+// The heavy half of the platform: audio decoding (FFmpeg), recognition (PocketSphinx), download
+// (libcurl, OpenSSL) and extraction (libarchive). It is built as a shared module installed beside
+// the binary and opened on first use (platform/light/speech_module_loader.h), so that
+// commands which need none of it never pay for loading those libraries.
+//
+//   SpeechModule& module = loadSpeechModule();   // dlopen on first call; throws PlatformError
+//   auto file = module.openAudioFile("talk.m4a");
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "platform/api/speech_platform.h"
+#include "platform/contract/model_parts.h"
+
+namespace ondevice::platform {
+
+// Notes what the calling thread is doing, for the one record a run must still make should that
+// thread end the process (output/run_end.h's noteActivity); null clears the note. The text is
+// not copied. Async-signal-safe, never throws.
+using ActivityNote = void (*)(const char* description) noexcept;
+
+// What recogniser threads note. The recogniser may end the process itself (PocketSphinx calls
+// exit() when a model file is malformed, and a damaged model can make it fault); the note of the
+// thread that ended it says what went wrong. The binary hands the module its note function (the
+// module links nothing of the binary) and the texts, written for the run's locale.
+struct RecogniserNotes {
+  ActivityNote note = nullptr;  // none: nothing is noted
+  std::string loadingModel;     // noted by a decoder thread while it loads the model
+  std::string decoding;         // noted by a decoder thread while it decodes
+};
+
+// The most decoder threads a run may ask for.
+inline constexpr unsigned kMostDecoderThreads = 64;
+
+// The model an analyzer is to use (the files, or why there are none), and how many decoders to
+// load it into.
+struct AnalyzerModel {
+  AnalyzerModel() = default;
+  explicit AnalyzerModel(ModelFiles files) : files(std::move(files)) {}
+  explicit AnalyzerModel(std::exception_ptr unavailable) : unavailable(std::move(unavailable)) {}
+
+  std::optional<ModelFiles> files;
+  std::exception_ptr unavailable;  // when files is empty: the failure the analysis throws
+  // The model as errors name it: "Cannot load the speech model for en_US: ...".
+  std::string name = "the speech model";
+  // 1 to kMostDecoderThreads; none for the machine's hardware threads. The memory budget may
+  // allow fewer either way.
+  std::optional<unsigned> requestedThreads;
+  RecogniserNotes notes;
+};
+
+// Everything needed to download and install one locale's assets into the store.
+struct AssetInstallJob {
+  std::string localeIdentifier;
+  std::string archiveURL;
+  std::string sha256;
+  std::optional<std::uint64_t> size;
+  std::optional<std::uint64_t> installedSize;  // the extracted model's cap in bytes, if known
+  std::string storeDirectory;  // the store's root; the job owns the locale's entries inside it
+  ModelParts model;
+};
+
+class SpeechModule {
+ public:
+  virtual ~SpeechModule() = default;
+  // Throws UndecodableAudioError when the file is not a readable regular file or FFmpeg finds no
+  // decodable audio in it; PlatformError for any other failure.
+  virtual std::unique_ptr<AudioFile> openAudioFile(const std::string& path) = 0;
+  // An analyzer driving `transcriber`; failures surface from analyzeSequence.
+  virtual std::unique_ptr<SpeechAnalyzer> makeAnalyzer(SpeechTranscriberRef transcriber,
+                                                       AnalyzerModel model) = 0;
+  // Takes the locale's lock, downloads, verifies, extracts and installs; throws PlatformError.
+  virtual void installAssets(const AssetInstallJob& job) = 0;
+};
+
+}  // namespace ondevice::platform
+
+// The module's one exported symbol: its single instance.
+extern "C" ondevice::platform::SpeechModule* ondevice_stt_speech_module();

@@ -1,0 +1,123 @@
+#include "platform/light/locale_identifier.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/light/likely_script.h"
+
+namespace ondevice::platform {
+namespace {
+
+bool isAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+bool isAsciiAlnum(char c) { return isAsciiAlpha(c) || isAsciiDigit(c); }
+
+bool allOf(std::string_view s, bool (*predicate)(char)) {
+  return std::all_of(s.begin(), s.end(), predicate);
+}
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string lowered(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(), lower);
+  return out;
+}
+std::string uppered(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(), upper);
+  return out;
+}
+
+// Removes a trailing "@modifier" and then ".codeset"; false when either is malformed.
+bool dropCodesetAndModifier(std::string_view& text) {
+  if (const auto at = text.find('@'); at != std::string_view::npos) {
+    const auto modifier = text.substr(at + 1);
+    if (modifier.empty() || !allOf(modifier, isAsciiAlnum)) return false;
+    text = text.substr(0, at);
+  }
+  if (const auto dot = text.find('.'); dot != std::string_view::npos) {
+    const auto codeset = text.substr(dot + 1);
+    if (codeset.empty() || !std::all_of(codeset.begin(), codeset.end(),
+                                        [](char c) { return isAsciiAlnum(c) || c == '-'; })) {
+      return false;
+    }
+    text = text.substr(0, dot);
+  }
+  return true;
+}
+
+std::vector<std::string_view> splitSubtags(std::string_view text) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == '-' || text[i] == '_') {
+      parts.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return parts;
+}
+
+// The script a locale is written in: the one it names, else the one its language and region
+// imply; "" where that goes without saying.
+std::string_view scriptOf(const LocaleParts& locale) {
+  if (!locale.script.empty()) return locale.script;
+  return impliedScript(locale.language, locale.region);
+}
+
+}  // namespace
+
+std::string LocaleParts::identifier() const {
+  std::string id = language;
+  if (!script.empty()) id += "_" + script;
+  if (!region.empty()) id += "_" + region;
+  return id;
+}
+
+std::optional<LocaleParts> parseLocaleIdentifier(std::string_view text) {
+  if (!dropCodesetAndModifier(text)) return std::nullopt;
+  const std::vector<std::string_view> subtags = splitSubtags(text);
+
+  LocaleParts parts;
+  size_t next = 0;
+  const std::string_view language = subtags[next++];
+  if ((language.size() != 2 && language.size() != 3) || !allOf(language, isAsciiAlpha)) {
+    return std::nullopt;
+  }
+  parts.language = lowered(language);
+  if (next < subtags.size() && subtags[next].size() == 4 && allOf(subtags[next], isAsciiAlpha)) {
+    parts.script = lowered(subtags[next++]);
+    parts.script[0] = upper(parts.script[0]);
+  }
+  if (next < subtags.size()) {
+    const std::string_view region = subtags[next++];
+    const bool letters = region.size() == 2 && allOf(region, isAsciiAlpha);
+    const bool digits = region.size() == 3 && allOf(region, isAsciiDigit);
+    if (!letters && !digits) return std::nullopt;
+    parts.region = uppered(region);
+  }
+  if (next != subtags.size()) return std::nullopt;
+  return parts;
+}
+
+const CatalogEntry* equivalentCatalogEntry(const LocaleParts& requested,
+                                           const AssetCatalog& catalog) {
+  if (const CatalogEntry* exact = catalog.find(requested.identifier())) return exact;
+  const bool bareLanguage = requested.script.empty() && requested.region.empty();
+  const std::string_view wantedScript = scriptOf(requested);
+  for (const CatalogEntry& entry : catalog.entries()) {
+    const auto offered = parseLocaleIdentifier(entry.identifier);
+    if (!offered || offered->language != requested.language) continue;
+    if (bareLanguage) return &entry;
+    if (!requested.region.empty() && offered->region != requested.region) continue;
+    const std::string_view offeredScript = scriptOf(*offered);
+    if (wantedScript.empty() || offeredScript.empty() || wantedScript == offeredScript) {
+      return &entry;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace ondevice::platform

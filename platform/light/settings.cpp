@@ -1,0 +1,84 @@
+#include "platform/light/settings.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "platform/api/platform_error.h"
+#include "platform/contract/speech_module.h"
+
+namespace ondevice::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* nonEmptyEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return (value != nullptr && *value != '\0') ? value : nullptr;
+}
+
+// The home directory of the account the process runs as, from the user database.
+std::optional<fs::path> accountHome() {
+  passwd account{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (::getpwuid_r(::getuid(), &account, buffer.data(), buffer.size(), &found) != 0 ||
+      found == nullptr || found->pw_dir == nullptr || found->pw_dir[0] != '/') {
+    return std::nullopt;
+  }
+  return fs::path(found->pw_dir);
+}
+
+fs::path storeRootFromEnvironment() {
+  if (const char* assets = nonEmptyEnvironment("ONDEVICE_STT_ASSETS")) return fs::absolute(assets);
+  // A relative XDG_DATA_HOME is invalid and ignored, as the base directory rules say.
+  if (const char* data = nonEmptyEnvironment("XDG_DATA_HOME"); data != nullptr && *data == '/') {
+    return fs::path(data) / "ondevice-stt" / "assets";
+  }
+  if (const char* home = nonEmptyEnvironment("HOME")) {
+    return fs::absolute(home) / ".local" / "share" / "ondevice-stt" / "assets";
+  }
+  // A host may start the tool with no environment at all; the account still has a home.
+  if (const auto home = accountHome())
+    return *home / ".local" / "share" / "ondevice-stt" / "assets";
+  throw PlatformError(
+      "Cannot locate the asset store: none of ONDEVICE_STT_ASSETS, XDG_DATA_HOME and HOME is set");
+}
+
+std::optional<unsigned> decoderThreadsFromEnvironment() {
+  const char* value = std::getenv("ONDEVICE_STT_THREADS");
+  if (value == nullptr) return std::nullopt;
+  const std::string_view text(value);
+  unsigned threads = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), threads);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (threads < 1 || threads > kMostDecoderThreads) return std::nullopt;
+  return threads;
+}
+
+}  // namespace
+
+PlatformSettings PlatformSettings::fromEnvironment() {
+  PlatformSettings settings;
+  if (const char* catalog = nonEmptyEnvironment("ONDEVICE_STT_CATALOG")) {
+    settings.catalogFile = catalog;
+  }
+  try {
+    settings.storeRoot_ = storeRootFromEnvironment();
+  } catch (...) {
+    settings.storeRootFailure_ = std::current_exception();
+  }
+  settings.decoderThreads = decoderThreadsFromEnvironment();
+  return settings;
+}
+
+const fs::path& PlatformSettings::storeRoot() const {
+  if (storeRootFailure_) std::rethrow_exception(storeRootFailure_);
+  return storeRoot_;
+}
+
+}  // namespace ondevice::platform

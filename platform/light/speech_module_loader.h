@@ -1,0 +1,22 @@
+#pragma once
+// Finding and opening the speech module (platform/contract/speech_module.h), which is installed
+// beside the binary as ondevice-stt-speech.so.
+//
+//   if (speechModuleLooksLoadable()) ...               // a few small reads, never a dlopen
+//   SpeechModule& module = loadSpeechModule();         // dlopen on first call
+
+#include "platform/contract/speech_module.h"
+
+namespace ondevice::platform {
+
+// Loads the module beside the running binary once per process; throws PlatformError "The speech
+// module could not be loaded: ..." when it is missing or damaged.
+SpeechModule& loadSpeechModule();
+// Whether the module beside the binary looks loadable: an ELF shared object of this machine's
+// kind, not cut short, whose libraries the dynamic loader would find (library_search.h). Reads
+// its headers and looks for its libraries, never loads anything, so that answering stays cheap;
+// loadSpeechModule() makes the same check before dlopen, which would fault on a cut file, and
+// names what is wrong.
+bool speechModuleLooksLoadable();
+
+}  // namespace ondevice::platform

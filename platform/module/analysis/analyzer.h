@@ -1,0 +1,55 @@
+#pragma once
+// The recognition analyzer: streams the file's audio, cuts it into utterances at silences,
+// decodes them with PocketSphinx on worker threads and delivers one final result per utterance
+// that holds words, in time order, into the transcriber's results. The pipeline's stages, in
+// order (files under platform/module/ unless said otherwise):
+//
+//   audio input          audio/audio_input.h          the file opened once, without waiting,
+//                                                     checked and read through its descriptor
+//   demuxer              audio/audio_demuxer.h        the audio stream's packets (FFmpeg)
+//   decoder              audio/audio_decoder.h        packets into frames
+//   converter            audio/audio_converter.h      frames into 16 kHz mono samples
+//                        (audio/audio_file.h ties these four into the AudioFile read here)
+//   noise gate           audio/noise_gate.h           noisy stretches through the noise
+//                                                     suppressor (audio/noise_suppressor.h)
+//   utterance segmenter  audio/utterance_segmenter.h  utterances cut at pauses
+//   voice probe          recognition/voice_probe.h    the reading of the voice, chosen on the
+//                                                     first utterances
+//   decoder pool         recognition/decoder_pool.h   utterances decoded on worker threads, a
+//                                                     PocketSphinx decoder each
+//                                                     (recognition/pocketsphinx_decoder.h)
+//   ordered delivery     recognition/ordered_delivery.h  results handed out in submission order
+//   text stage           recognition/text_stage.h     English written as readable text:
+//                                                     sentences, capitals, punctuation
+//                                                     (text/readable_text.h)
+//   results sequence     platform/api/results_sequence.h  read by the engine's collector
+//
+//   auto analyzer = makeRecognitionAnalyzer(transcriber, model);
+//   if (auto last = analyzer->analyzeSequence(file)) analyzer->finalizeAndFinish(*last);
+//   else analyzer->cancelAndFinishNow();
+//
+// The output does not depend on the number of threads: the cuts depend on the audio alone, the
+// voice on the first utterances alone, every utterance is decoded on its own, and the text
+// stage reads the results in time order.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "platform/contract/speech_module.h"
+
+namespace ondevice::platform {
+
+// The decoders of a run: the number `requested`, else one per hardware thread, and either way
+// no more than the memory budget holds (110 MB per decoder, all together at most a quarter of
+// `physicalMemory` and 1 GiB), and at least one. A request cannot buy more memory than the
+// default would take.
+unsigned recognitionThreads(std::optional<unsigned> requested, unsigned hardwareThreads,
+                            uint64_t physicalMemory);
+
+// `threads` 0 means recognitionThreads() of the model's requested threads, this machine's
+// hardware threads and its memory.
+std::unique_ptr<SpeechAnalyzer> makeRecognitionAnalyzer(SpeechTranscriberRef transcriber,
+                                                        AnalyzerModel model, unsigned threads = 0);
+
+}  // namespace ondevice::platform

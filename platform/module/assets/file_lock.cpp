@@ -1,0 +1,37 @@
+#include "platform/module/assets/file_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "base/system_error.h"
+#include "platform/api/platform_error.h"
+
+namespace ondevice::platform {
+
+// Opened without following a link and without waiting should the name be a FIFO or a device;
+// only then is the type checked, through the descriptor. Nothing is ever written to it (opened
+// for writing only because some file systems grant an exclusive lock on no other descriptor),
+// so a lock file linked to another file leaves that file as it was.
+ExclusiveFileLock::ExclusiveFileLock(const std::filesystem::path& path)
+    : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+                 0644)) {
+  struct stat info {};
+  const bool opened = fd_ && ::fstat(fd_.get(), &info) == 0;
+  if (!opened && errno != ELOOP) {  // ELOOP: the name is a symbolic link
+    throw PlatformError(describeSystemError("Cannot open the lock file " + path.string(), errno));
+  }
+  if (!opened || !S_ISREG(info.st_mode)) {
+    throw PlatformError("Cannot use the lock file " + path.string() +
+                        ": it is not a regular file; remove it");
+  }
+  while (::flock(fd_.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      throw PlatformError(describeSystemError("Cannot lock " + path.string(), errno));
+    }
+  }
+}
+
+}  // namespace ondevice::platform

@@ -1,0 +1,38 @@
+// The speech module's entry: one instance that the binary finds with dlsym after dlopen. Making
+// it sets the module's libraries up, once, on the thread that loaded the module; the download
+// libraries are set up before the first install.
+
+#include "platform/contract/speech_module.h"
+#include "platform/module/analysis/analyzer.h"
+#include "platform/module/assets/asset_installer.h"
+#include "platform/module/audio/audio_file.h"
+#include "platform/module/speech_libraries.h"
+
+namespace ondevice::platform {
+namespace {
+
+class OnDeviceSpeechModule final : public SpeechModule {
+ public:
+  OnDeviceSpeechModule() { setUpSpeechLibraries(); }
+
+  std::unique_ptr<AudioFile> openAudioFile(const std::string& path) override {
+    return openDecodedAudioFile(path);
+  }
+  std::unique_ptr<SpeechAnalyzer> makeAnalyzer(SpeechTranscriberRef transcriber,
+                                               AnalyzerModel model) override {
+    return makeRecognitionAnalyzer(std::move(transcriber), std::move(model));
+  }
+  void installAssets(const AssetInstallJob& job) override {
+    setUpDownloadLibraries();
+    installLocaleAssets(job);
+  }
+};
+
+}  // namespace
+}  // namespace ondevice::platform
+
+extern "C" __attribute__((visibility("default"))) ondevice::platform::SpeechModule*
+ondevice_stt_speech_module() {
+  static ondevice::platform::OnDeviceSpeechModule instance;
+  return &instance;
+}

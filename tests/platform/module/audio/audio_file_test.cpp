@@ -1,0 +1,159 @@
+// Audio files read as the recogniser's stream: whatever the file says (a gap of minutes in its
+// timeline, a rate far below the recogniser's, audio that never ends), a read hands out a
+// bounded piece, and an input that goes on past its bounds is refused instead of read forever.
+
+#include "platform/module/audio/audio_file.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/api/platform_error.h"
+#include "tests/support/case_name.h"
+#include "tests/support/files.h"
+#include "tests/support/speech_test_support.h"
+
+namespace ondevice {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::AudioLengthBounds;
+using platform::kMostSamplesPerRead;
+using testing::ScratchDirectory;
+using testing::speech::ffmpeg;
+
+std::string little(uint64_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  return out;
+}
+
+// A VGM file whose loop points back at a wait: FFmpeg's game-music demuxer plays a tone forever.
+std::string loopingVgm() {
+  const std::string tone = "\x50\x8E\x50\x0F\x50\x90";  // chip writes: pitch, full volume
+  const std::string loop = "\x62\x66";                  // wait 1/60 s; end, so back to the loop
+  std::string header = "Vgm " + little(0x40 + tone.size() + loop.size() - 4, 4) + little(0x101, 4) +
+                       little(3579545, 4) + std::string(8, '\0') + little(735, 4) +
+                       little(0x40 + tone.size() - 0x1C, 4) + little(735, 4);
+  header.resize(0x40, '\0');
+  return header + tone + loop;
+}
+
+// `seconds` of a tone as FLAC whose header states `statedSeconds` (FFmpeg reads its frames
+// to the end all the same).
+fs::path flacStating(const fs::path& dir, int seconds, int statedSeconds) {
+  const fs::path path = dir / "stating.flac";
+  ffmpeg({"-f", "lavfi", "-i",
+          "sine=frequency=300:sample_rate=16000:duration=" + std::to_string(seconds),
+          path.string()});
+  std::string bytes = testing::readText(path);
+  // STREAMINFO follows "fLaC" and its block header; its total sample count is the low 36 bits
+  // of the 8 bytes from offset 18, big-endian.
+  uint64_t packed = 0;
+  for (int i = 0; i < 8; ++i) packed = packed << 8 | static_cast<uint8_t>(bytes[18 + i]);
+  packed = (packed & ~((uint64_t{1} << 36) - 1)) | (uint64_t{16000} * statedSeconds);
+  for (int i = 7; i >= 0; --i, packed >>= 8) bytes[18 + i] = static_cast<char>(packed & 0xFF);
+  testing::writeText(path, bytes);
+  return path;
+}
+
+struct Reading {
+  std::string name;
+  std::function<fs::path(const fs::path&)> make;  // writes the file into the directory given
+  AudioLengthBounds bounds = {};
+  std::optional<double> seconds = {};  // the file's length, when it reads whole
+  std::string refusal = {};            // otherwise, what the refusal says
+};
+
+class AudioFileRead : public ::testing::TestWithParam<Reading> {};
+
+TEST_P(AudioFileRead, HandsOutBoundedPiecesAndEnds) {
+  ScratchDirectory scratch;
+  const fs::path path = GetParam().make(scratch.path());
+  const auto file = platform::openDecodedAudioFile(path.string(), GetParam().bounds);
+  std::vector<int16_t> chunk;
+  int64_t samples = 0;
+  size_t largest = 0;
+  std::string refusal;
+  try {
+    while (file->read(chunk)) {
+      samples += static_cast<int64_t>(chunk.size());
+      largest = std::max(largest, chunk.size());
+    }
+  } catch (const platform::PlatformError& error) {
+    refusal = error.what();
+  }
+  EXPECT_LE(largest, static_cast<size_t>(kMostSamplesPerRead));
+  if (GetParam().seconds) {
+    EXPECT_EQ(refusal, "");
+    ASSERT_TRUE(file->lastSampleTime());
+    EXPECT_NEAR(file->lastSampleTime()->seconds(), *GetParam().seconds, 0.1);
+    EXPECT_NEAR(static_cast<double>(samples) / 16000, *GetParam().seconds, 0.1);
+  } else {
+    EXPECT_EQ(refusal, "Cannot read " + path.string() + ": " + GetParam().refusal);
+    EXPECT_LE(samples, GetParam().bounds.longestSeconds * 16000);
+  }
+}
+
+const Reading kReadings[] = {
+    // The gap was one buffer of silence, handed out whole and erased from the front.
+    {"ten minutes of gap in an MP4",
+     [](const fs::path& dir) {
+       ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=16000:duration=1", "-af",
+               "asetpts='if(gte(N,8000),PTS+600/TB,PTS)'", "-c:a", "aac",
+               (dir / "gap.mp4").string()});
+       return dir / "gap.mp4";
+     },
+     {},
+     601.0},
+    // Each packet of 2048 samples became 32 768 of the recogniser's in one piece.
+    {"the lowest rate, 1 kHz",
+     [](const fs::path& dir) {
+       ffmpeg({"-f", "lavfi", "-i", "sine=frequency=100:sample_rate=1000:duration=10",
+               (dir / "low.wav").string()});
+       return dir / "low.wav";
+     },
+     {},
+     10.0},
+    {"a synthesized schedule that never ends",
+     [](const fs::path& dir) {
+       testing::writeText(dir / "schedule.sbg", "a: 300+10/50\n12:00 a\n");
+       return dir / "schedule.sbg";
+     },
+     {.longestSeconds = 5},
+     {},
+     "its audio goes on past 5 s, the most one file may hold"},
+    {"three times the length its header states",
+     [](const fs::path& dir) { return flacStating(dir, 3, 1); },
+     {.statedLengthMarginSeconds = 0},
+     {},
+     "its audio goes on past twice the length of 1 s that its container states"},
+    {"half again the length its header states",
+     [](const fs::path& dir) { return flacStating(dir, 3, 2); },
+     {.statedLengthMarginSeconds = 0},
+     3.0},
+};
+INSTANTIATE_TEST_SUITE_P(, AudioFileRead, ::testing::ValuesIn(kReadings),
+                         testing::namedBy<&Reading::name>);
+
+// Game music, which libgme would play in a loop forever (and which faults inside libgme when
+// damaged), is refused before any library but FFmpeg's probe reads it.
+TEST(AudioFileOpen, RefusesMusicThatAnotherLibraryPlays) {
+  ScratchDirectory scratch;
+  const fs::path path = scratch.path() / "loop.vgm";
+  testing::writeText(path, loopingVgm());
+  EXPECT_THAT([&] { platform::openDecodedAudioFile(path.string(), {}); },
+              ::testing::ThrowsMessage<platform::UndecodableAudioError>(
+                  "Cannot open audio file " + path.string() +
+                  ": it is music for libgme to play, not a recording"));
+}
+
+}  // namespace
+}  // namespace ondevice
