@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <nlohmann/json.hpp>
 
+#include "base/ascii.h"
 #include "base/contained_path.h"
 #include "base/regular_file.h"
 #include "base/system_error.h"
@@ -46,7 +47,7 @@ bool holdsNul(const std::string& text) { return text.find('\0') != std::string::
 bool isLowerHex64(std::string& text) {
   if (text.size() != 64) return false;
   for (char& c : text) {
-    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    c = asciiLower(c);
     if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
   }
   return true;

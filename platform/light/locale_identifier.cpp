@@ -3,31 +3,14 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/ascii.h"
 #include "platform/light/likely_script.h"
 
 namespace ondevice::platform {
 namespace {
 
-bool isAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
-bool isAsciiAlnum(char c) { return isAsciiAlpha(c) || isAsciiDigit(c); }
-
 bool allOf(std::string_view s, bool (*predicate)(char)) {
   return std::all_of(s.begin(), s.end(), predicate);
-}
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string lowered(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), lower);
-  return out;
-}
-std::string uppered(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), upper);
-  return out;
 }
 
 // Removes a trailing "@modifier" and then ".codeset"; false when either is malformed.
@@ -86,17 +69,17 @@ std::optional<LocaleParts> parseLocaleIdentifier(std::string_view text) {
   if ((language.size() != 2 && language.size() != 3) || !allOf(language, isAsciiAlpha)) {
     return std::nullopt;
   }
-  parts.language = lowered(language);
+  parts.language = asciiLowered(language);
   if (next < subtags.size() && subtags[next].size() == 4 && allOf(subtags[next], isAsciiAlpha)) {
-    parts.script = lowered(subtags[next++]);
-    parts.script[0] = upper(parts.script[0]);
+    parts.script = asciiLowered(subtags[next++]);
+    parts.script[0] = asciiUpper(parts.script[0]);
   }
   if (next < subtags.size()) {
     const std::string_view region = subtags[next++];
     const bool letters = region.size() == 2 && allOf(region, isAsciiAlpha);
     const bool digits = region.size() == 3 && allOf(region, isAsciiDigit);
     if (!letters && !digits) return std::nullopt;
-    parts.region = uppered(region);
+    parts.region = asciiUppered(region);
   }
   if (next != subtags.size()) return std::nullopt;
   return parts;

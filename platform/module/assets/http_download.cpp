@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string_view>
 
+#include "base/ascii.h"
 #include "base/system_error.h"
 #include "base/unique_fd.h"
 #include "base/write_all.h"
@@ -27,18 +27,8 @@ using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 bool hasHttpScheme(const std::string& url) {
   const auto colon = url.find("://");
   if (colon == std::string::npos) return false;
-  std::string scheme = url.substr(0, colon);
-  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return scheme == "http" || scheme == "https";
-}
-
-bool startsWithIgnoringCase(const char* text, size_t length, const char* prefix) {
-  const size_t prefixLength = std::strlen(prefix);
-  if (length < prefixLength) return false;
-  for (size_t i = 0; i < prefixLength; ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  }
-  return true;
+  const std::string_view scheme = std::string_view(url).substr(0, colon);
+  return equalsIgnoringAsciiCase(scheme, "http") || equalsIgnoringAsciiCase(scheme, "https");
 }
 
 // What the transfer learnt and wrote so far; shared with libcurl's callbacks.
@@ -59,9 +49,9 @@ struct Transfer {
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
   auto& transfer = *static_cast<Transfer*>(user);
   const size_t length = size * count;
-  if (startsWithIgnoringCase(data, length, "http/")) {
+  if (startsWithIgnoringAsciiCase(std::string_view(data, length), "http/")) {
     transfer.rangeStart.reset();  // a new response (after a redirect) starts afresh
-  } else if (startsWithIgnoringCase(data, length, "content-range:")) {
+  } else if (startsWithIgnoringAsciiCase(std::string_view(data, length), "content-range:")) {
     const std::string value(data + 14, length - 14);
     const auto bytes = value.find("bytes");
     if (bytes != std::string::npos) {
