@@ -81,5 +81,6 @@ class SpeechModule {
 
 }  // namespace ondevice::platform
 
-// The module's one exported symbol: its single instance.
+// The module's one exported symbol: its single instance. The binary checks the module's version
+// (its soname, set by the build from this contract) before it loads the module.
 extern "C" ondevice::platform::SpeechModule* ondevice_stt_speech_module();

@@ -109,6 +109,7 @@ std::optional<LibraryNeeds> readLibraryNeeds(const RegularFile& file) {
   std::vector<std::uint64_t> neededAt;
   std::optional<std::uint64_t> rpathAt;
   std::optional<std::uint64_t> runpathAt;
+  std::optional<std::uint64_t> sonameAt;
   LibraryNeeds needs;
   for (const DynamicEntry& entry : entries) {
     if (entry.d_tag == DT_NULL) break;
@@ -121,6 +122,9 @@ std::optional<LibraryNeeds> readLibraryNeeds(const RegularFile& file) {
         break;
       case DT_RUNPATH:
         runpathAt = entry.d_un.d_val;
+        break;
+      case DT_SONAME:
+        sonameAt = entry.d_un.d_val;
         break;
       case DT_STRTAB:
         stringsAddress = entry.d_un.d_ptr;
@@ -135,7 +139,7 @@ std::optional<LibraryNeeds> readLibraryNeeds(const RegularFile& file) {
         break;
     }
   }
-  if (neededAt.empty() && !rpathAt && !runpathAt) return needs;
+  if (neededAt.empty() && !rpathAt && !runpathAt && !sonameAt) return needs;
   if (stringsSize == 0 || stringsSize > kMostStringTableBytes) return std::nullopt;
   const auto stringsOffset = fileOffsetOf(*headers, stringsAddress, stringsSize);
   if (!stringsOffset) return std::nullopt;
@@ -156,6 +160,7 @@ std::optional<LibraryNeeds> readLibraryNeeds(const RegularFile& file) {
   }
   if (rpathAt && !(needs.rpath = stringAt(*rpathAt))) return std::nullopt;
   if (runpathAt && !(needs.runpath = stringAt(*runpathAt))) return std::nullopt;
+  if (sonameAt && !(needs.soname = stringAt(*sonameAt))) return std::nullopt;
   return needs;
 }
 

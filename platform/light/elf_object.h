@@ -28,6 +28,7 @@ struct LibraryNeeds {
   std::vector<std::string> needed;     // DT_NEEDED, in order
   std::optional<std::string> rpath;    // DT_RPATH
   std::optional<std::string> runpath;  // DT_RUNPATH
+  std::optional<std::string> soname;   // DT_SONAME: the object's own name
   bool noDefaultLibraries = false;     // DF_1_NODEFLIB: neither the cache nor default directories
 };
 

@@ -38,6 +38,11 @@ std::optional<std::string> moduleProblem(const std::filesystem::path& path) {
   }
   const auto needs = readLibraryNeeds(file);
   if (!needs) return path.string() + " is damaged: its list of needed libraries cannot be read";
+  // Checked before anything of it is loaded or called: the types the two share are laid out
+  // as this build compiled them.
+  if (needs->soname != ONDEVICE_STT_MODULE_SONAME) {
+    return path.string() + " was built for another version of ondevice-stt";
+  }
   if (const auto missing = missingLibrary(*needs, path.parent_path())) {
     return path.string() + " needs " + *missing + ", which cannot be found";
   }

@@ -10,10 +10,12 @@
 namespace ondevice::platform {
 
 // Loads the module beside the running binary once per process; throws PlatformError "The speech
-// module could not be loaded: ..." when it is missing or damaged.
+// module could not be loaded: ..." when it is missing or damaged, or was built for another
+// version of the binary (its soname carries the version of the contract, contract/).
 SpeechModule& loadSpeechModule();
 // Whether the module beside the binary looks loadable: an ELF shared object of this machine's
-// kind, not cut short, whose libraries the dynamic loader would find (library_search.h). Reads
+// kind, not cut short, of this binary's version, whose libraries the dynamic loader would find
+// (library_search.h). Reads
 // its headers and looks for its libraries, never loads anything, so that answering stays cheap;
 // loadSpeechModule() makes the same check before dlopen, which would fault on a cut file, and
 // names what is wrong.

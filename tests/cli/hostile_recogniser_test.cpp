@@ -54,7 +54,19 @@ std::string needingAnotherLibcurl(const std::string& real) {
   return bytes;
 }
 
-// The module garbage, cut short, missing, or needing a library that is not there.
+// The real module as a build of another version made it: its soname, which carries the
+// version, differs.
+std::string ofAnotherVersion(const std::string& real) {
+  const std::string soname = "ondevice-stt-speech.so.";
+  std::string bytes = real;
+  const auto at = bytes.find(soname);
+  if (at == std::string::npos) throw std::runtime_error("the module carries no version");
+  bytes[at + soname.size()] = bytes[at + soname.size()] == '9' ? '8' : '9';
+  return bytes;
+}
+
+// The module garbage, cut short, missing, needing a library that is not there, or built for
+// another version of the binary.
 struct BrokenModule {
   std::string name;
   // From the real module's bytes, what stands in its place; none for no file at all.
@@ -78,9 +90,17 @@ const BrokenModule kBrokenModules[] = {
     {"only its header", [](const std::string& real) { return real.substr(0, 64); }},
     {"missing", [](const std::string&) { return std::nullopt; }},
     {"needing a missing library", needingAnotherLibcurl},
+    {"of another version", ofAnotherVersion},
 };
 INSTANTIATE_TEST_SUITE_P(, SpeechModuleThatCannotBeLoaded, ::testing::ValuesIn(kBrokenModules),
                          namedBy<&BrokenModule::name>);
+
+TEST_F(ModuleBesideACopy, OfAnotherVersionIsNeverLoaded) {
+  writeText(module_, ofAnotherVersion(realModule()));
+  EXPECT_THAT(runProcess({binary_.string(), "transcribe", "--no-prepare", "--file", kSpeechFile}),
+              FailsWith("The speech module could not be loaded: " + module_.string() +
+                        " was built for another version of ondevice-stt"));
+}
 
 // The control of the cases above: the module itself, copied beside the binary, is loadable.
 TEST_F(ModuleBesideACopy, TheRealModuleIsLoadable) {
