@@ -2,6 +2,8 @@
 // it sets the module's libraries up, once, on the thread that loaded the module; the download
 // libraries are set up before the first install.
 
+#include "base/system_error.h"
+#include "platform/api/platform_error.h"
 #include "platform/contract/speech_module.h"
 #include "platform/module/analysis/analyzer.h"
 #include "platform/module/assets/asset_installer.h"
@@ -24,7 +26,11 @@ class OnDeviceSpeechModule final : public SpeechModule {
   }
   void installAssets(const AssetInstallJob& job) override {
     setUpDownloadLibraries();
-    installLocaleAssets(job);
+    try {
+      installLocaleAssets(job);
+    } catch (const SystemFailure& failure) {  // a durable write or the lock
+      throw PlatformError(failure.what());
+    }
   }
 };
 

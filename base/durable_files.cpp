@@ -1,4 +1,4 @@
-#include "platform/module/assets/durable_files.h"
+#include "base/durable_files.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,15 +9,14 @@
 #include "base/system_error.h"
 #include "base/unique_fd.h"
 #include "base/write_all.h"
-#include "platform/api/platform_error.h"
 
-namespace ondevice::platform {
+namespace ondevice {
 namespace {
 
 namespace fs = std::filesystem;
 
 [[noreturn]] void failOn(const fs::path& path, const char* what, int error) {
-  throw PlatformError(
+  throw SystemFailure(
       describeSystemError(std::string("Cannot ") + what + " " + path.string(), error));
 }
 
@@ -42,7 +41,7 @@ void syncTree(const fs::path& top) {
       syncPath(it->path(), 0);
     }
   }
-  if (error) throw PlatformError("Cannot sync " + top.string() + ": " + error.message());
+  if (error) throw SystemFailure("Cannot sync " + top.string() + ": " + error.message());
   syncDirectory(top);
 }
 
@@ -64,4 +63,4 @@ void writeFileDurably(const fs::path& path, const std::string& content) {
   syncDirectory(path.parent_path());
 }
 
-}  // namespace ondevice::platform
+}  // namespace ondevice

@@ -1,4 +1,4 @@
-#include "platform/module/assets/file_lock.h"
+#include "base/file_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,9 +7,8 @@
 #include <cerrno>
 
 #include "base/system_error.h"
-#include "platform/api/platform_error.h"
 
-namespace ondevice::platform {
+namespace ondevice {
 
 // Opened without following a link and without waiting should the name be a FIFO or a device;
 // only then is the type checked, through the descriptor. Nothing is ever written to it (opened
@@ -21,17 +20,17 @@ ExclusiveFileLock::ExclusiveFileLock(const std::filesystem::path& path)
   struct stat info {};
   const bool opened = fd_ && ::fstat(fd_.get(), &info) == 0;
   if (!opened && errno != ELOOP) {  // ELOOP: the name is a symbolic link
-    throw PlatformError(describeSystemError("Cannot open the lock file " + path.string(), errno));
+    throw SystemFailure(describeSystemError("Cannot open the lock file " + path.string(), errno));
   }
   if (!opened || !S_ISREG(info.st_mode)) {
-    throw PlatformError("Cannot use the lock file " + path.string() +
+    throw SystemFailure("Cannot use the lock file " + path.string() +
                         ": it is not a regular file; remove it");
   }
   while (::flock(fd_.get(), LOCK_EX) != 0) {
     if (errno != EINTR) {
-      throw PlatformError(describeSystemError("Cannot lock " + path.string(), errno));
+      throw SystemFailure(describeSystemError("Cannot lock " + path.string(), errno));
     }
   }
 }
 
-}  // namespace ondevice::platform
+}  // namespace ondevice

@@ -8,15 +8,15 @@
 
 #include "base/unique_fd.h"
 
-namespace ondevice::platform {
+namespace ondevice {
 
 class ExclusiveFileLock {
  public:
-  // Creates the file if needed and waits for the lock; throws PlatformError.
+  // Creates the file if needed and waits for the lock; throws SystemFailure.
   explicit ExclusiveFileLock(const std::filesystem::path& path);
 
  private:
   UniqueFd fd_;  // closing it releases the lock
 };
 
-}  // namespace ondevice::platform
+}  // namespace ondevice

@@ -1,7 +1,7 @@
 // Writing the marker durably: the temporary file it goes through is always a new one, so that a
 // name left in its place (by an archive's hard link, say) never has its data written through.
 
-#include "platform/module/assets/durable_files.h"
+#include "base/durable_files.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include "tests/support/case_name.h"
 #include "tests/support/files.h"
 
-namespace ondevice::platform {
+namespace ondevice {
 namespace {
 
 namespace fs = std::filesystem;
@@ -48,4 +48,4 @@ INSTANTIATE_TEST_SUITE_P(, DurableFile, ::testing::ValuesIn(kLeftInPlace),
                          namedBy<&LeftInPlace::name>);
 
 }  // namespace
-}  // namespace ondevice::platform
+}  // namespace ondevice
