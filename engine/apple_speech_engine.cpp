@@ -4,20 +4,21 @@
 #include "engine/apple_speech_engine.h"
 
 #include "engine/result_collector.h"
-#include "engine/text_trimming.h"
 #include "output/helper_error.h"
 #include "platform/api/platform_error.h"
 
 namespace ondevice {
 namespace {
 
+// Each text is trimmed and never empty (the collector sees to it), so the joined text has no
+// whitespace at its ends either.
 std::string joinTexts(const std::vector<Segment>& segments) {
   std::string joined;
   for (size_t i = 0; i < segments.size(); ++i) {
     if (i > 0) joined.push_back(' ');
     joined += segments[i].text;
   }
-  return trimWhitespaceAndNewlines(joined);
+  return joined;
 }
 
 }  // namespace
@@ -51,12 +52,10 @@ platform::SpeechTranscriberRef AppleSpeechEngine::createTranscriber(
                                   preset.attributeOptions);
 }
 
-PrepareOutput AppleSpeechEngine::prepare(platform::SpeechPlatform& platform,
-                                         const std::string& language) {
+void AppleSpeechEngine::prepareAssets(platform::SpeechPlatform& platform,
+                                      const platform::Locale& locale,
+                                      const platform::SpeechTranscriberRef& transcriber) {
   using platform::AssetStatus;
-  const platform::Locale locale = supportedLocale(platform, language);
-  const platform::SpeechTranscriberRef transcriber = createTranscriber(platform, locale);
-
   switch (platform.assetStatus({transcriber})) {
     case AssetStatus::unsupported:
       throw HelperError(HelperError::Case::assetUnsupported, locale.identifier());
@@ -73,14 +72,26 @@ PrepareOutput AppleSpeechEngine::prepare(platform::SpeechPlatform& platform,
     default:
       throw HelperError(HelperError::Case::unknownAssetStatus);
   }
+}
+
+PrepareOutput AppleSpeechEngine::prepare(platform::SpeechPlatform& platform,
+                                         const std::string& language) {
+  const platform::Locale locale = supportedLocale(platform, language);
+  prepareAssets(platform, locale, createTranscriber(platform, locale));
   return PrepareOutput(true, locale.identifier());
 }
 
 TranscriptionOutput AppleSpeechEngine::transcribe(platform::SpeechPlatform& platform,
                                                   const FileURL& fileURL,
                                                   const std::string& language, bool autoPrepare) {
+  // The language is resolved once; preparation, the analysis and the record all use the
+  // locale it resolved to, and one transcriber serves the asset check and the analysis.
   const platform::Locale locale = supportedLocale(platform, language);
-  if (autoPrepare) prepare(platform, locale.identifier());
+  platform::SpeechTranscriberRef transcriber;
+  if (autoPrepare) {
+    transcriber = createTranscriber(platform, locale);
+    prepareAssets(platform, locale, transcriber);
+  }
 
   const std::string& path = fileURL.path();
   if (!platform.fileExists(path)) throw HelperError(HelperError::Case::invalidAudio, path);
@@ -93,19 +104,19 @@ TranscriptionOutput AppleSpeechEngine::transcribe(platform::SpeechPlatform& plat
     throw HelperError(HelperError::Case::invalidAudio, path);
   }
 
-  const platform::SpeechTranscriberRef transcriber = createTranscriber(platform, locale);
+  if (!transcriber) transcriber = createTranscriber(platform, locale);
   const std::unique_ptr<platform::SpeechAnalyzer> analyzer = platform.makeAnalyzer({transcriber});
-  ResultCollector collector = ResultCollector::start(transcriber);
 
-  // A failure of the analysis or of its finalization leaves the collector behind, unwaited.
+  // A failure of the analysis or of its finalization passes out before anything is collected.
   const std::optional<platform::MediaTime> lastSampleTime = analyzer->analyzeSequence(*audioFile);
   if (lastSampleTime) {
     analyzer->finalizeAndFinish(*lastSampleTime);
   } else {
     analyzer->cancelAndFinishNow();
   }
-
-  std::vector<Segment> segments = collector.value();
+  // The results sequence keeps everything delivered, in order, and has ended by now: the
+  // collector reads it on this thread.
+  std::vector<Segment> segments = collectResults(transcriber);
   std::string result = joinTexts(segments);
   const double duration = lastSampleTime ? lastSampleTime->seconds() : 0.0;
   return TranscriptionOutput(locale.identifier(), std::move(result), std::move(segments), duration,

@@ -30,6 +30,9 @@ class AppleSpeechEngine {
   static platform::SpeechTranscriberRef createTranscriber(platform::SpeechPlatform& platform,
                                                           const platform::Locale& locale);
   static PrepareOutput prepare(platform::SpeechPlatform& platform, const std::string& language);
+  // The asset check and installation of prepare, for a locale already resolved.
+  static void prepareAssets(platform::SpeechPlatform& platform, const platform::Locale& locale,
+                            const platform::SpeechTranscriberRef& transcriber);
   static TranscriptionOutput transcribe(platform::SpeechPlatform& platform, const FileURL& fileURL,
                                         const std::string& language, bool autoPrepare);
 };

@@ -1,8 +1,5 @@
 #include "engine/result_collector.h"
 
-#include <thread>
-
-#include "base/stacks.h"
 #include "engine/text_trimming.h"
 
 namespace ondevice {
@@ -20,21 +17,5 @@ std::vector<Segment> collectResults(const platform::SpeechTranscriberRef& transc
   }
   return segments;
 }
-
-ResultCollector ResultCollector::start(platform::SpeechTranscriberRef transcriber) {
-  std::promise<std::vector<Segment>> promise;
-  ResultCollector collector(promise.get_future());
-  std::thread([transcriber = std::move(transcriber), promise = std::move(promise)]() mutable {
-    const AlternateSignalStack signalStack;  // for the exit guard's fault handler
-    try {
-      promise.set_value(collectResults(transcriber));
-    } catch (...) {
-      promise.set_exception(std::current_exception());
-    }
-  }).detach();
-  return collector;
-}
-
-std::vector<Segment> ResultCollector::value() { return outcome_.get(); }
 
 }  // namespace ondevice

@@ -49,7 +49,12 @@ SpeechTranscriberRef RealSpeechPlatform::makeTranscriber(const Locale& locale,
 AssetStatus RealSpeechPlatform::assetStatus(const ModuleList& modules) {
   const CatalogEntry* entry = entryFor(modules);
   if (entry == nullptr) return AssetStatus::unsupported;
-  return AssetStore(settings().storeRoot()).status(*entry);
+  const AssetStore store(settings().storeRoot());
+  if (auto installed = store.installedModel(*entry)) {
+    installed_.insert_or_assign(entry->identifier, *std::move(installed));
+    return AssetStatus::installed;
+  }
+  return store.status(*entry);
 }
 
 std::unique_ptr<AssetInstallationRequest> RealSpeechPlatform::assetInstallationRequest(
@@ -58,6 +63,7 @@ std::unique_ptr<AssetInstallationRequest> RealSpeechPlatform::assetInstallationR
   if (entry == nullptr) {
     throw PlatformError("No assets are known for the requested locale.");
   }
+  installed_.erase(entry->identifier);  // what the request installs is looked for afresh
   return AssetStore(settings().storeRoot()).installationRequest(*entry);
 }
 
@@ -77,8 +83,11 @@ std::unique_ptr<SpeechAnalyzer> RealSpeechPlatform::makeAnalyzer(const ModuleLis
   try {
     const CatalogEntry* entry = entryFor(modules);
     if (entry != nullptr) {
-      const AssetStore store(settings().storeRoot());
-      model.files = store.installedModel(*entry);
+      // As the asset check of this run found it, or looked for now (without that check).
+      const auto found = installed_.find(entry->identifier);
+      model.files = found != installed_.end()
+                        ? found->second
+                        : AssetStore(settings().storeRoot()).installedModel(*entry);
     }
     if (!model.files) {
       throw PlatformError("The speech model for " + locale +

@@ -5,7 +5,9 @@
 //
 //   RealSpeechPlatform platform(&noteActivity);   // output/run_end.h
 
+#include <map>
 #include <optional>
+#include <string>
 
 #include "platform/api/speech_platform.h"
 #include "platform/contract/speech_module.h"
@@ -44,6 +46,8 @@ class RealSpeechPlatform final : public SpeechPlatform {
   ActivityNote noteActivity_;
   std::optional<PlatformSettings> settings_;
   std::optional<AssetCatalog> catalog_;
+  // The installed model each locale's asset check found in this run, by identifier.
+  std::map<std::string, ModelFiles> installed_;
 };
 
 }  // namespace ondevice::platform

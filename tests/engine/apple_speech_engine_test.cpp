@@ -226,9 +226,8 @@ const Order kOrders[] = {
     {"prepares, then finalizes through the last sample",
      true,
      {.status = AssetStatus::supported, .lastSampleTime = MediaTime{16000, 16000}},
-     {"locale en-US", "lookup", "locale en_US", "lookup", "transcriber en_US", "status 1",
-      "request 1", "download", "exists /tmp/talk.wav", "open /tmp/talk.wav", "transcriber en_US",
-      "analyzer 1", "analyze", "finalize"}},
+     {"locale en-US", "lookup", "transcriber en_US", "status 1", "request 1", "download",
+      "exists /tmp/talk.wav", "open /tmp/talk.wav", "analyzer 1", "analyze", "finalize"}},
     {"no-prepare asks nothing about assets",
      false,
      {.status = AssetStatus::supported, .lastSampleTime = MediaTime{16000, 16000}},
@@ -241,16 +240,6 @@ const Order kOrders[] = {
       "analyzer 1", "analyze", "cancel"}},
 };
 INSTANTIATE_TEST_SUITE_P(, TranscribeOrder, ::testing::ValuesIn(kOrders), namedBy<&Order::name>);
-
-TEST(Transcribe, CollectorRunsDuringTheAnalysis) {
-  ScriptedPlatform platform;
-  platform.script.results = {finalResult("hello", {0, 1}, {1, 2})};
-  platform.script.awaitConsumerDuringAnalysis = true;
-  const auto out = AppleSpeechEngine::transcribe(platform, kFile, "en_US", false);
-  EXPECT_THAT(platform.calls(), Contains("consumed during analysis"));
-  ASSERT_EQ(out.segments.size(), 1u);
-  EXPECT_EQ(out.result, "hello");
-}
 
 struct Failure {
   std::string name;

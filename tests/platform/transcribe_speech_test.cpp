@@ -19,6 +19,7 @@
 #include "tests/support/case_name.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
+#include "tests/support/sanitizer_build.h"
 #include "tests/support/speech_test_support.h"
 
 namespace ondevice {
@@ -349,6 +350,28 @@ TEST(TranscribeSpeech, ThreadCountDoesNotChangeTheOutput) {
       EXPECT_EQ(r.out, single) << "a different output with " << threads << " threads";
     }
   }
+}
+
+// Under an address-space limit that holds one decoder but not two, a file long enough for a
+// second decoder is transcribed whole by the first: only a first decoder that cannot be made
+// fails a run.
+TEST(TranscribeSpeech, AFurtherDecoderThatDoesNotFitLeavesTheRunToTheFirst) {
+  if (testing::kSanitizerBuild) GTEST_SKIP() << testing::kSanitizerSkipReason;
+  ScratchDirectory scratch;
+  const fs::path joined = scratch.path() / "joined.wav";
+  testing::speech::joinClips(testing::speech::librivoxClips(), 0.4, joined);
+  const fs::path thrice = scratch.path() / "thrice.wav";  // 79 s: past a second decoder's 45 s
+  sox({joined.string(), joined.string(), joined.string(), thrice.string()});
+  ProcessOptions options;
+  options.environment["ONDEVICE_STT_THREADS"] = "2";
+  options.limits[RLIMIT_AS] = rlim_t{420} << 20;  // one decoder needs about 345 MB, two 460
+  const ProcessResult r = runBinary({"transcribe", "--file", thrice.string()}, options);
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const auto record = readTranscription(r.out);
+  ASSERT_TRUE(record.has_value()) << r.out;
+  expectWellFormed(*record);
+  ASSERT_FALSE(record->segments.empty());
+  EXPECT_GT(record->segments.back().t1, 0.9 * record->duration * 1000.0);
 }
 
 // A transcription writes nothing to the store and follows no name in it: a link that a build

@@ -51,9 +51,6 @@ class ScriptedAnalyzer final : public platform::SpeechAnalyzer {
     platform_.record("analyze");
     const auto results = transcriber_->results();
     for (const auto& result : platform_.script.results) results->deliver(result);
-    if (platform_.script.awaitConsumerDuringAnalysis && awaitConsumer(*results)) {
-      platform_.record("consumed during analysis");
-    }
     raise(platform_.script.analysisFailure);
     return platform_.script.lastSampleTime;
   }
@@ -70,15 +67,6 @@ class ScriptedAnalyzer final : public platform::SpeechAnalyzer {
   }
 
  private:
-  static bool awaitConsumer(const platform::ResultsSequence& results) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (results.pendingCount() > 0) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-  }
-
   void endSequence() {
     const auto results = transcriber_->results();
     if (platform_.script.sequenceFailure) {

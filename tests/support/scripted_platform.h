@@ -42,9 +42,6 @@ struct Script {
   std::optional<ScriptedFailure> analysisFailure = {};  // after delivering the results
   std::optional<ScriptedFailure> finalizeFailure = {};
   std::optional<ScriptedFailure> sequenceFailure = {};  // the results sequence fails at its end
-  // During the analysis, wait until the consumer has taken what was delivered, and record
-  // "consumed during analysis" when it did.
-  bool awaitConsumerDuringAnalysis = false;
 };
 
 class ScriptedPlatform final : public platform::SpeechPlatform {

@@ -1,7 +1,5 @@
 #include "platform/module/analysis/analyzer.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <exception>
 #include <optional>
@@ -9,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/memory_limits.h"
 #include "platform/api/platform_error.h"
 #include "platform/module/analysis/text_stage.h"
 #include "platform/module/audio/noise_gate.h"
@@ -24,14 +23,6 @@ namespace {
 // decoders together may take: at most a quarter of the memory, and never more than 1 GiB.
 constexpr uint64_t kBytesPerDecoder = 110ull << 20;
 constexpr uint64_t kDecoderBudgetCap = 1ull << 30;
-
-// 0 when the system does not say.
-uint64_t physicalMemoryBytes() {
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long pageSize = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return 0;
-  return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
-}
 
 // Passes any failure on as a PlatformError: what reaches the host must be one.
 [[noreturn]] void rethrowAsPlatformError(std::exception_ptr error) {
@@ -56,7 +47,7 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
         threads_(threads != 0 ? threads
                               : recognitionThreads(model_.requestedThreads,
                                                    std::thread::hardware_concurrency(),
-                                                   physicalMemoryBytes())) {}
+                                                   residentMemoryLimit())) {}
 
   ~RecognitionAnalyzer() override {
     pool_.reset();  // joins the workers; none of them waits on the consumer
@@ -142,8 +133,8 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
 }  // namespace
 
 unsigned recognitionThreads(std::optional<unsigned> requested, unsigned hardwareThreads,
-                            uint64_t physicalMemory) {
-  const uint64_t budget = std::min(physicalMemory / 4, kDecoderBudgetCap);
+                            uint64_t memory) {
+  const uint64_t budget = std::min(memory / 4, kDecoderBudgetCap);
   const auto withinBudget = static_cast<unsigned>(
       std::clamp<uint64_t>(budget / kBytesPerDecoder, 1, kMostDecoderThreads));
   const unsigned wanted = requested.value_or(std::max(1u, hardwareThreads));

@@ -42,13 +42,15 @@ namespace ondevice::platform {
 
 // The decoders of a run: the number `requested`, else one per hardware thread, and either way
 // no more than the memory budget holds (110 MB per decoder, all together at most a quarter of
-// `physicalMemory` and 1 GiB), and at least one. A request cannot buy more memory than the
-// default would take.
+// `memory` and 1 GiB), and at least one. A request cannot buy more memory than the default
+// would take.
 unsigned recognitionThreads(std::optional<unsigned> requested, unsigned hardwareThreads,
-                            uint64_t physicalMemory);
+                            uint64_t memory);
 
 // `threads` 0 means recognitionThreads() of the model's requested threads, this machine's
-// hardware threads and its memory.
+// hardware threads and the memory the process may keep resident (base/memory_limits.h: the
+// machine's, or its cgroup's where that is less). Address-space limits are met decoder by
+// decoder as the pool makes them (FreshDecoders).
 std::unique_ptr<SpeechAnalyzer> makeRecognitionAnalyzer(SpeechTranscriberRef transcriber,
                                                         AnalyzerModel model, unsigned threads = 0);
 

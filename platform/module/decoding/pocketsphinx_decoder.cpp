@@ -14,6 +14,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/memory_limits.h"
 #include "platform/api/platform_error.h"
 #include "platform/module/format/recognition_format.h"
 
@@ -165,6 +166,18 @@ ps_decoder_t* initCatchingAllocationFailure(cmd_ln_t* settings, bool& outOfMemor
 }  // namespace
 
 void silenceRecogniser() { err_set_logfp(nullptr); }
+
+std::unique_ptr<UtteranceDecoder> FreshDecoders::acquire() {
+  // One at a time (decoders are made so anyway), so that the room is looked for once the
+  // decoder made before is in place.
+  const std::lock_guard oneAtATime(making_);
+  if (made_ > 0 && !addressSpaceHolds(kAddressSpacePerDecoder)) {
+    throw PlatformError("There is no room in the address space for another decoder");
+  }
+  auto decoder = std::make_unique<PocketSphinxDecoder>(model_);
+  ++made_;
+  return decoder;
+}
 
 ModelLoad loadModelOnce(const ModelFiles& model) {
   try {

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -70,16 +71,23 @@ class PocketSphinxDecoder final : public UtteranceDecoder {
   std::unique_ptr<Handles> handles_;
 };
 
-// A new decoder of `model` for every worker.
+// A new decoder of `model` for every worker. Past the first, a decoder is only made where the
+// address space holds another one (ulimit -v, -d): PocketSphinx ends the process on an
+// allocation that fails while it loads, so the room is looked for first, and without it
+// acquire() throws and the pool goes on with the decoders it has.
 class FreshDecoders final : public DecoderSource {
  public:
+  // What one more decoder maps: the model's tables (the en-us model loads within 128 MiB of
+  // address space), its thread's stack and a margin; measured, a second decoder added 112 MB.
+  static constexpr std::uint64_t kAddressSpacePerDecoder = 160ull << 20;
+
   explicit FreshDecoders(ModelFiles model) : model_(std::move(model)) {}
-  std::unique_ptr<UtteranceDecoder> acquire() override {
-    return std::make_unique<PocketSphinxDecoder>(model_);
-  }
+  std::unique_ptr<UtteranceDecoder> acquire() override;
 
  private:
   const ModelFiles model_;
+  std::mutex making_;
+  unsigned made_ = 0;  // under making_
 };
 
 // Pauses at least this long inside an utterance are scored for a sentence end (ms).
