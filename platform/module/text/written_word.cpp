@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "platform/module/text/casing_table.h"
+#include "platform/module/text/truecasing_table.h"
 #include "platform/module/text/word_sets.h"
 
 namespace ondevice::platform {

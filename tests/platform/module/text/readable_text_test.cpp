@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/module/text/casing_table.h"
+#include "platform/module/text/truecasing_table.h"
 #include "platform/module/text/written_word.h"
 #include "tests/support/case_name.h"
 
@@ -50,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         WordCase{"NASA", "NASA"}, WordCase{"zzyzx", "zzyzx"}, WordCase{"u.s.", "u.s."}),
     testing::numberedBy<&WordCase::spoken>);
 
-TEST(CasingTable, HoldsTheListsCapitalisedWords) {
+TEST(TruecasingTable, HoldsTheListsCapitalisedWords) {
   EXPECT_THAT(capitalisedWordCount(), Ge(10000u));
   // The first and last words of the sorted table are found like any other.
   EXPECT_THAT(capitalisedForm("a's"), Optional(StrEq("A's")));
