@@ -6,14 +6,17 @@
 // (its words, pauses, the odds after every word, end and written text), to study the judgement.
 // With --replay, it writes such lines again with other settings (NAME=VALUE, the fields of
 // SentenceSettings and, prefixed "comma.", of CommaSettings), one text per file, without
-// decoding anything; settings not given keep their defaults.
+// decoding anything; settings not given keep their defaults. With --golden, it writes the golden
+// text of a golden segments file, as bench/text_goldens does after a deliberate rule change.
 //
 //   readable_text_cost MODEL_DIR FILE...   # MODEL_DIR: en-us/, en-us.lm.bin, cmudict-en-us.dict
 //   readable_text_cost MODEL_DIR --segments FILE... > segments.jsonl
 //   readable_text_cost --replay segments.jsonl innerPauseMs=150 comma.pauseMs=60
+//   readable_text_cost --golden tests/platform/module/text/golden/tuning.segments.jsonl
 
 #include <time.h>
 
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -62,15 +65,22 @@ const char* endName(UtteranceEnd end) {
   return "";
 }
 
+// The shortest form that reads back as the same double, so that a replay judges as the run did.
+std::string exact(double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
 void printSegment(const SpokenSegment& segment, const std::string& written) {
   std::cout << "{\"end\":\"" << endName(segment.end) << "\",\"words\":[";
   for (size_t i = 0; i < segment.words.size(); ++i) {
     const SpokenWord& word = segment.words[i];
     std::cout << (i ? "," : "") << "[" << quoted(word.text) << "," << word.pauseAfterMs;
     if (word.odds) {
-      std::cout << "," << word.odds->end;
+      std::cout << "," << exact(word.odds->end);
       if (word.odds->nextGoesOn) {
-        std::cout << "," << *word.odds->nextGoesOn << "," << *word.odds->nextOpens;
+        std::cout << "," << exact(*word.odds->nextGoesOn) << "," << exact(*word.odds->nextOpens);
       }
     }
     std::cout << "]";
@@ -115,6 +125,21 @@ void setSetting(const std::string& assignment, SentenceSettings& sentences, Comm
   }
 }
 
+// A segment of a --segments line.
+SpokenSegment segmentOf(const nlohmann::json& record) {
+  SpokenSegment segment{{}, endNamed(record["end"])};
+  for (const auto& word : record["words"]) {
+    SpokenWord spoken{word[0], word[1], std::nullopt};
+    if (word.size() >= 3) spoken.odds = SentenceOdds{word[2], std::nullopt, std::nullopt};
+    if (word.size() == 5) {
+      spoken.odds->nextGoesOn = word[3].get<double>();
+      spoken.odds->nextOpens = word[4].get<double>();
+    }
+    segment.words.push_back(spoken);
+  }
+  return segment;
+}
+
 // Writes the segments of --segments lines again with other settings: one line of text per file.
 int replay(const char* path, const SentenceSettings& settings, const CommaSettings& commas) {
   std::ifstream in(path);
@@ -129,18 +154,27 @@ int replay(const char* path, const SentenceSettings& settings, const CommaSettin
       continue;
     }
     if (!text) text.emplace(settings, commas);
-    SpokenSegment segment{{}, endNamed(record["end"])};
-    for (const auto& word : record["words"]) {
-      SpokenWord spoken{word[0], word[1], std::nullopt};
-      if (word.size() >= 3) spoken.odds = SentenceOdds{word[2], std::nullopt, std::nullopt};
-      if (word.size() == 5) {
-        spoken.odds->nextGoesOn = word[3].get<double>();
-        spoken.odds->nextOpens = word[4].get<double>();
-      }
-      segment.words.push_back(spoken);
-    }
     if (!written.empty()) written += ' ';
-    written += text->write(segment);
+    written += text->write(segmentOf(record));
+  }
+  return 0;
+}
+
+// Writes the golden text of a golden segments file (tests/platform/module/text/golden/, where
+// each file's line comes before its segments): "# FILE", then each segment's text on a line.
+int golden(const char* path) {
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error(std::string("cannot read ") + path);
+  std::optional<ReadableText> text;
+  for (std::string line; std::getline(in, line);) {
+    const auto record = nlohmann::json::parse(line);
+    if (record.contains("file")) {
+      std::cout << "# " << record["file"].get<std::string>() << "\n";
+      text.emplace();
+      continue;
+    }
+    if (!text) throw std::runtime_error(std::string(path) + ": a segment before any file");
+    std::cout << text->write(segmentOf(record)) << "\n";
   }
   return 0;
 }
@@ -148,6 +182,7 @@ int replay(const char* path, const SentenceSettings& settings, const CommaSettin
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--golden") return golden(argv[2]);
   if (argc >= 3 && std::string(argv[1]) == "--replay") {
     SentenceSettings sentences;
     CommaSettings commas;

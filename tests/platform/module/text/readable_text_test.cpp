@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/module/text/casing_table.h"
-#include "platform/module/text/written_word.h"
+#include "platform/module/text/truecasing.h"
+#include "platform/module/text/truecasing_table.h"
+#include "platform/module/text/word_classes.h"
 #include "tests/support/case_name.h"
 
 namespace ondevice::platform {
@@ -50,7 +51,7 @@ INSTANTIATE_TEST_SUITE_P(
         WordCase{"NASA", "NASA"}, WordCase{"zzyzx", "zzyzx"}, WordCase{"u.s.", "u.s."}),
     testing::numberedBy<&WordCase::spoken>);
 
-TEST(CasingTable, HoldsTheListsCapitalisedWords) {
+TEST(TruecasingTable, HoldsTheListsCapitalisedWords) {
   EXPECT_THAT(capitalisedWordCount(), Ge(10000u));
   // The first and last words of the sorted table are found like any other.
   EXPECT_THAT(capitalisedForm("a's"), Optional(StrEq("A's")));
@@ -58,6 +59,25 @@ TEST(CasingTable, HoldsTheListsCapitalisedWords) {
   EXPECT_EQ(capitalisedForm(""), std::nullopt);
   EXPECT_EQ(capitalisedForm("mondayx"), std::nullopt);
   EXPECT_EQ(capitalisedForm("monda"), std::nullopt);
+}
+
+TEST(WordClasses, AreCompiledFromTheDataFile) {
+  EXPECT_THAT(classifiedWordCount(), Ge(200u));
+  const WordClasses were = wordClasses("were");
+  EXPECT_TRUE(were.has(WordClass::auxiliaryPlural));
+  EXPECT_TRUE(were.has(WordClass::conditionalInversion));
+  EXPECT_FALSE(were.has(WordClass::auxiliaryThirdPersonSingular));
+  EXPECT_TRUE(were.any(kAuxiliary));
+  EXPECT_EQ(wordClasses("WERE"), were);  // case folded
+  EXPECT_TRUE(wordClasses("ma'am").has(WordClass::address));
+  EXPECT_TRUE(wordClasses("child").has(WordClass::addressAfterMy));
+  // The first and last words of the sorted table are found like any other.
+  EXPECT_TRUE(wordClasses("a").has(WordClass::article));
+  EXPECT_TRUE(wordClasses("yours").has(WordClass::possessivePronoun));
+  EXPECT_TRUE(wordClasses("house").none());
+  EXPECT_TRUE(wordClasses("").none());
+  EXPECT_TRUE(wordClasses("wer").none());
+  EXPECT_TRUE(wordClasses("weree").none());
 }
 
 // "he was not|-2.4" is a word with the odds of a sentence end after it; "|300|-0.5|-1.4|-3"
@@ -296,7 +316,32 @@ INSTANTIATE_TEST_SUITE_P(
              segment("you'll miss jane|-0.9"), segment("the colonel said so|-0.9"),
              segment("sir william|60|-1|-2|-2 came|-0.9")},
             {"Colonel Forster came with Captain Carter.", "Tell Miss Elizabeth.", "I miss London.",
-             "You'll miss Jane.", "The colonel said so.", "Sir William came."}}),
+             "You'll miss Jane.", "The colonel said so.", "Sir William came."}},
+        // A title that the truecasing table knows only with capitals is a name too: a pause
+        // before it marks a boundary.
+        TextCase{"ATitleTheTableKnowsOnlyWithCapitals",
+                 {segment("i called|60|-1|-2|-2 dr brown|-0.9")},
+                 {"I called, Dr. Brown."}},
+        // Where lists of the same class disagreed before the classes became data: every
+        // contraction of a subject pronoun opens a clause, "my child" is an address wherever
+        // "my dear" is, the modals and "shouldn't" open questions like the other auxiliaries,
+        // "these" and "those" are subjects after them, and an answer after an interjection sets
+        // it off.
+        TextCase{"EveryContractionOfASubjectPronounOpensAClause",
+                 {segment("if he stays|60|-1|-2|-2 they'll go|-0.9"),
+                  segment("if so|60|-1|-2|-2 we've won|-0.9")},
+                 {"If he stays, they'll go.", "If so, we've won."}},
+        TextCase{"AnAddressAfterMyIsSetOff",
+                 {segment("listen|60|-1|-2|-2 my child|60|-1|-2|-2 to me|-0.9")},
+                 {"Listen, my child, to me."}},
+        TextCase{"QuestionsOpenedByAnyAuxiliary",
+                 {segment("must you go|-0.9"), segment("shouldn't you be here|-0.9"),
+                  segment("can these be yours|-0.9"), segment("may the best man win|-0.9")},
+                 {"Must you go?", "Shouldn't you be here?", "Can these be yours?",
+                  "May the best man win."}},
+        TextCase{"AnAnswerAfterAnInterjection",
+                 {segment("oh yes|-0.9"), segment("oh well so be it|-0.9")},
+                 {"Oh, yes.", "Oh well so be it."}}),
     testing::namedBy<&TextCase::name>);
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
-// The words a cased word list knows only with capitals, compiled into the module at build time
-// (casing_table_generator.cpp; the lists are Debian's wamerican and wamerican-huge). A lookup
-// is a binary search in read-only data: nothing is read or built when a transcription starts.
+// The truecasing table: the words a cased word list knows only with capitals, compiled into the
+// module at build time (truecasing_table_generator.cpp; the lists are Debian's wamerican and
+// wamerican-huge). A lookup is a binary search in read-only data: nothing is read or built when
+// a transcription starts.
 //
 //   capitalisedForm("monday");   // "Monday"
 //   capitalisedForm("fbi");      // "FBI"

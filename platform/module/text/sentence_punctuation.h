@@ -1,15 +1,16 @@
 #pragma once
-// Where sentences end and which ones are questions, judged from the recognised words, the
-// pauses between them and the recogniser's language model.
+// Full stops and question marks: where sentences end and which ones are questions, judged from
+// the recognised words (by their classes, english_words.txt), the pauses between them and the
+// recogniser's language model.
 //
 //   endsSentenceAtEnd(segment.words.back(), segment.end);   // at the end of an utterance
 //   endsSentenceAfter(segment.words[3]);                   // after a word inside one
-//   isQuestion({"do", "you", "know"}, {"you", "know"});     // true
+//   isQuestion(opening, closing);                           // "do you know": true
 
 #include <span>
-#include <string>
 
 #include "platform/module/text/spoken_segment.h"
+#include "platform/module/text/word.h"
 
 namespace ondevice::platform {
 
@@ -37,44 +38,46 @@ struct SentenceSettings {
   double pauseWeight = 1.0;
 };
 
-// Whether a sentence ends with the utterance's last word. The end of the audio always ends
-// one; a title never does (the name follows). Without the language model's odds, a pause
-// ends one and a cut does not.
+// Whether a sentence ends with the utterance's last word (a title's aside: the name follows).
+// The end of the audio always ends one. Without the language model's odds, a pause ends one and
+// a cut does not.
 bool endsSentenceAtEnd(const SpokenWord& last, UtteranceEnd end,
                        const SentenceSettings& settings = {});
 
-// Whether a sentence ends after a word that another word of the same utterance follows.
+// Whether a sentence ends after a word that another word of the same utterance follows (a
+// title's aside).
 bool endsSentenceAfter(const SpokenWord& word, const SentenceSettings& settings = {});
 
 // Whether the words make a sentence certainly a question: it opens with an auxiliary before
 // its subject ("is it", "do you", "can we"), with a wh-word before an auxiliary ("where is",
 // "what's", "how many"), or ends in a question tag ("isn't it"). `opening` holds the
 // sentence's first words (at least three where it has them), `closing` its last two.
-bool isQuestion(std::span<const std::string> opening, std::span<const std::string> closing);
+bool isQuestion(std::span<const Word> opening, std::span<const Word> closing);
 
 // Whether the clause that follows a sentence's last comma asks a question, as an opening does:
 // "My dear, have you heard", "If it rains, can we stay". A relative clause ("..., who was
 // tired", "..., which is") asks none.
-bool clauseAsks(std::span<const std::string> clauseOpening);
+bool clauseAsks(std::span<const Word> clauseOpening);
 
-// Whether a pause before a subject ends the sentence rather than taking a comma: a subject
-// pronoun, or "it", "this", "these" or "there" before a verb ("it is", "there was"). Two
-// main clauses are two sentences in written English ("You take delight in vexing me. You have
-// no compassion"), but a clause that a subordinator, a conditional inversion or a fronted
-// phrase opened leads into its main clause with a comma ("If I were rich, I would", "In such
-// cases, we"), and so does a short opening ("Then, you"). `clauseOpening` holds the first words
-// of the clause before the pause (the sentence's, or those after its last comma), `clauseWords`
-// how many it has, `rest` the words after the pause to the end of the sentence or the segment:
-// a comment clause there closes the sentence after a comma ("It is wrong, I assure you").
-bool mainClausesMeet(std::span<const std::string> clauseOpening, size_t clauseWords,
-                     std::span<const std::string> rest);
+// Whether `rest`, words after a pause, open a main clause: a subject pronoun, or "it", "this",
+// "these" or "there" before a verb ("it is", "there was"), or a contraction of one ("it's",
+// "let's"); not a comment clause that closes the sentence ("It is wrong, I assure you").
+bool opensMainClause(std::span<const Word> rest);
 
-// Whether `rest`, the words after `word` (which `before` precedes), are a clause that `word`
-// leads into rather than one after a clause's end: `word` is an article, a preposition, a
-// conjunction, a possessive, a word that takes a clause after it, or "is" or "was" after a noun
-// ("the thing is"), and `rest` opens with a subject ("I think | you are right", "he told me
-// that | it was late", "the truth is | we lost"). No comma and no sentence end goes between.
-bool clauseFollows(std::string_view before, std::string_view word,
-                   std::span<const std::string> rest);
+// Whether a pause before a main clause (opensMainClause) ends the sentence rather than taking
+// a comma. Two main clauses are two sentences in written English ("You take delight in vexing
+// me. You have no compassion"), but a clause that a subordinator, a conditional inversion or a
+// fronted phrase opened leads into its main clause with a comma ("If I were rich, I would", "In
+// such cases, we"), and so does a short opening ("Then, you"). `clauseOpening` holds the first
+// words of the clause before the pause (the sentence's, or those after its last comma),
+// `clauseWords` how many it has.
+bool mainClausesMeet(std::span<const Word> clauseOpening, size_t clauseWords);
+
+// Whether `rest`, the words after `word` (which `before` precedes, if any), are a clause that
+// `word` leads into rather than one after a clause's end: `word` is an article, a preposition,
+// a conjunction, a possessive, a word that takes a clause after it, or "is" or "was" after a
+// noun ("the thing is"), and `rest` opens with a subject ("I think | you are right", "he told
+// me that | it was late", "the truth is | we lost"). No comma and no sentence end goes between.
+bool clauseFollows(const Word* before, const Word& word, std::span<const Word> rest);
 
 }  // namespace ondevice::platform

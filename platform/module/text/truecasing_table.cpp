@@ -1,24 +1,24 @@
-#include "platform/module/text/casing_table.h"
+#include "platform/module/text/truecasing_table.h"
 
 #include <algorithm>
+
+#include "base/ascii.h"
 
 namespace ondevice::platform {
 
 // Generated at build time: the written forms, each followed by a line feed, sorted by their
 // lowercase spelling.
-extern const char kCasingTable[];
-extern const std::size_t kCasingTableSize;
-extern const std::size_t kCasingTableWords;
+extern const char kTruecasingTable[];
+extern const std::size_t kTruecasingTableSize;
+extern const std::size_t kTruecasingTableWords;
 
 namespace {
-
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Compares a written form with a lowercase word as the table is sorted: by lowercase bytes.
 int compareLowered(std::string_view written, std::string_view word) {
   const size_t common = std::min(written.size(), word.size());
   for (size_t i = 0; i < common; ++i) {
-    const auto a = static_cast<unsigned char>(lowerAscii(written[i]));
+    const auto a = static_cast<unsigned char>(asciiLower(written[i]));
     const auto b = static_cast<unsigned char>(word[i]);
     if (a != b) return a < b ? -1 : 1;
   }
@@ -29,7 +29,7 @@ int compareLowered(std::string_view written, std::string_view word) {
 }  // namespace
 
 std::optional<std::string_view> capitalisedForm(std::string_view word) {
-  const std::string_view table(kCasingTable, kCasingTableSize);
+  const std::string_view table(kTruecasingTable, kTruecasingTableSize);
   // Binary search over byte offsets: each probe takes the line it falls in.
   size_t low = 0;
   size_t high = table.size();
@@ -50,6 +50,6 @@ std::optional<std::string_view> capitalisedForm(std::string_view word) {
   return std::nullopt;
 }
 
-std::size_t capitalisedWordCount() { return kCasingTableWords; }
+std::size_t capitalisedWordCount() { return kTruecasingTableWords; }
 
 }  // namespace ondevice::platform
