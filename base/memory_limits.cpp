@@ -94,7 +94,7 @@ std::uint64_t residentMemoryLimit(const fs::path& cgroupRoot) {
   };
   std::error_code error;
   // Unified (v2) at the root, or beside the v1 hierarchies in a hybrid layout.
-  for (const fs::path unified : {cgroupRoot, cgroupRoot / "unified"}) {
+  for (const fs::path& unified : {cgroupRoot, cgroupRoot / "unified"}) {
     if (fs::exists(unified / "cgroup.controllers", error)) {
       if (const auto path = cgroupPath("")) {
         bound(leastLimitUp(unified, *path, {"memory.max", "memory.high"}));

@@ -10,13 +10,28 @@
 namespace ondevice {
 
 RegularFile RegularFile::open(const char* path) {
-  RegularFile file;
   // O_NONBLOCK: opening a FIFO waits for a writer without it. O_NOCTTY: a terminal named here
   // must not become the process's controlling terminal.
-  file.fd_.reset(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  UniqueFd fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd) {
+    RegularFile file;
+    file.error_ = errno;
+    return file;
+  }
+  return adopt(std::move(fd));
+}
+
+RegularFile RegularFile::adopt(UniqueFd fd) {
+  RegularFile file;
+  file.fd_ = std::move(fd);
   struct stat status {};
   if (!file.fd_ || ::fstat(file.fd_.get(), &status) != 0) {
-    file.error_ = errno;
+    file.error_ = file.fd_ ? errno : EBADF;
+    return file;
+  }
+  const int mode = ::fcntl(file.fd_.get(), F_GETFL);
+  if (mode < 0 || ((mode & O_ACCMODE) != O_RDONLY && (mode & O_ACCMODE) != O_RDWR)) {
+    file.error_ = mode < 0 ? errno : EBADF;
     return file;
   }
   if (S_ISDIR(status.st_mode)) {

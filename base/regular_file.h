@@ -31,6 +31,9 @@ class RegularFile {
   // Never throws. The descriptor is blocking once the file is known to be regular, so that no
   // read can answer EAGAIN.
   static RegularFile open(const char* path);
+  // The same checks on a descriptor opened elsewhere (one a client handed over a socket): it
+  // must be open for reading. Never throws.
+  static RegularFile adopt(UniqueFd fd);
 
   Refusal refusal() const { return refusal_; }
   // The errno of the refused open (or of the check after it), for Refusal::cannotOpen.

@@ -14,6 +14,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
 
   std::unordered_map<std::string, std::string> options;
   std::unordered_set<std::string> flags;
+  std::unordered_map<std::string, std::vector<std::string>> repeated;
   size_t i = 1;
   while (i < arguments.size()) {
     if (!isKey(arguments[i])) {  // a stray word
@@ -22,6 +23,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
     }
     std::string key = arguments[i].substr(2);
     if (i + 1 < arguments.size() && !isKey(arguments[i + 1])) {
+      repeated[key].push_back(arguments[i + 1]);
       options.insert_or_assign(std::move(key), arguments[i + 1]);
       i += 2;
     } else {
@@ -29,7 +31,9 @@ ParsedArguments parseArguments(const std::vector<std::string>& arguments) {
       ++i;
     }
   }
-  return ParsedArguments(arguments[0], std::move(options), std::move(flags));
+  ParsedArguments parsed(arguments[0], std::move(options), std::move(flags));
+  parsed.repeated = std::move(repeated);
+  return parsed;
 }
 
 }  // namespace ondevice

@@ -20,6 +20,9 @@ struct ParsedArguments {
   std::string command;
   std::unordered_map<std::string, std::string> options;
   std::unordered_set<std::string> flags;
+  // Every value each option was given, in order, for an option that may be repeated (`serve
+  // --language en_US --language de_DE`); `options` holds the last of them.
+  std::unordered_map<std::string, std::vector<std::string>> repeated;
 };
 
 // `arguments` excludes the program path. Throws HelperError(missingArgument, "command") when it

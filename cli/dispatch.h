@@ -4,9 +4,11 @@
 
 #include "cli/arguments.h"
 #include "platform/api/speech_platform.h"
+#include "platform/api/speech_service.h"
 
 namespace ondevice {
 
-void run(const ParsedArguments& arguments, platform::SpeechPlatform& platform);
+void run(const ParsedArguments& arguments, platform::SpeechPlatform& platform,
+         platform::SpeechService& service);
 
 }  // namespace ondevice

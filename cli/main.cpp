@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     const ondevice::ParsedArguments parsed = ondevice::parseArguments(arguments);
     // Recogniser threads note what they are doing through the exit guard's notes.
     ondevice::platform::RealSpeechPlatform platform(&ondevice::noteActivity);
-    ondevice::run(parsed, platform);
+    ondevice::run(parsed, platform, platform);
   } catch (...) {
     failWith(std::current_exception());
   }

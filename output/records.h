@@ -94,6 +94,22 @@ struct VersionOutput {
   }
 };
 
+// The end of `serve`: how many transcriptions it answered, and why it stopped ("idle" or
+// "signal").
+struct ServeOutput {
+  ServeOutput(double requests, std::string stopped)
+      : requests(requests), stopped(std::move(stopped)) {}
+
+  double requests;
+  std::string stopped;
+
+  template <typename Members>
+  void encode(Members& m) const {
+    m.member("requests", requests);
+    m.member("stopped", stopped);
+  }
+};
+
 struct ErrorOutput {
   explicit ErrorOutput(std::string error) : error(std::move(error)) {}
 

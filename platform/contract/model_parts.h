@@ -29,6 +29,12 @@ struct ModelFiles {
   std::string dictionary;
 };
 
+// The files of an acoustic model directory that PocketSphinx opens when they exist.
+inline constexpr const char* kAcousticModelFiles[] = {
+    "mdef",    "means",     "variances",         "transition_matrices", "mixture_weights",
+    "sendump", "noisedict", "feature_transform", "feat.params",         "senmgau",
+};
+
 // Whether `directory` holds the model's three parts: the acoustic model directory and the
 // language model and dictionary files. Never throws.
 inline bool holdsModelParts(const std::filesystem::path& directory, const ModelParts& parts) {

@@ -7,6 +7,7 @@
 //   SpeechModule& module = loadSpeechModule();   // dlopen on first call; throws PlatformError
 //   auto file = module.openAudioFile("talk.m4a");
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -14,8 +15,10 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/api/speech_platform.h"
+#include "platform/api/speech_service.h"
 #include "platform/contract/model_parts.h"
 
 namespace ondevice::platform {
@@ -66,6 +69,20 @@ struct AssetInstallJob {
   ModelParts model;
 };
 
+// A model the service loads at its start.
+struct ServiceModel {
+  std::string locale;
+  ModelFiles files;
+};
+
+// Everything the service needs to run (platform/service/speech_service.h).
+struct ServiceJob {
+  std::filesystem::path directory;  // $XDG_RUNTIME_DIR/ondevice-stt
+  std::string build;                // the module's soname, which clients must match
+  std::vector<ServiceModel> preload;
+  std::chrono::seconds idleExit{600};
+};
+
 class SpeechModule {
  public:
   virtual ~SpeechModule() = default;
@@ -77,6 +94,8 @@ class SpeechModule {
                                                        AnalyzerModel model) = 0;
   // Takes the locale's lock, downloads, verifies, extracts and installs; throws PlatformError.
   virtual void installAssets(const AssetInstallJob& job) = 0;
+  // Runs the warm service until it is stopped; throws PlatformError when it cannot start.
+  virtual ServiceSummary serve(const ServiceJob& job) = 0;
 };
 
 }  // namespace ondevice::platform

@@ -25,11 +25,11 @@ bool holdsLoadableObject(const RegularFile& file);
 
 // The dynamic section's word on the libraries the object needs.
 struct LibraryNeeds {
-  std::vector<std::string> needed;     // DT_NEEDED, in order
-  std::optional<std::string> rpath;    // DT_RPATH
-  std::optional<std::string> runpath;  // DT_RUNPATH
-  std::optional<std::string> soname;   // DT_SONAME: the object's own name
-  bool noDefaultLibraries = false;     // DF_1_NODEFLIB: neither the cache nor default directories
+  std::vector<std::string> needed;                   // DT_NEEDED, in order
+  std::optional<std::string> rpath;                  // DT_RPATH
+  std::optional<std::string> runpath;                // DT_RUNPATH
+  std::optional<std::string> soname = std::nullopt;  // DT_SONAME: the object's own name
+  bool noDefaultLibraries = false;  // DF_1_NODEFLIB: neither the cache nor default directories
 };
 
 // Reads the needs of an object that holdsLoadableObject accepted; none when its dynamic section

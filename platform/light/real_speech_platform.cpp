@@ -2,10 +2,14 @@
 
 #include <sys/stat.h>
 
+#include "base/regular_file.h"
 #include "platform/api/platform_error.h"
 #include "platform/contract/asset_store_layout.h"
+#include "platform/contract/model_identity.h"
 #include "platform/light/asset_store.h"
 #include "platform/light/locale_identifier.h"
+#include "platform/light/service_client.h"
+#include "platform/light/service_transcription.h"
 #include "platform/light/speech_module_loader.h"
 
 namespace ondevice::platform {
@@ -73,7 +77,20 @@ bool RealSpeechPlatform::fileExists(const std::string& path) {
 }
 
 std::unique_ptr<AudioFile> RealSpeechPlatform::openAudioFile(const std::string& path) {
-  return loadSpeechModule().openAudioFile(path);
+  const auto openInProcess = [path] { return loadSpeechModule().openAudioFile(path); };
+  const PlatformSettings& configured = settings();
+  if (configured.useService && configured.serviceDirectory) {
+    // Opened here as the module would open it; a file it would refuse is refused by the
+    // module, in-process, in its own words.
+    const RegularFile file = RegularFile::open(path.c_str());
+    if (file.refusal() == RegularFile::Refusal::none && file.size() > 0) {
+      if (auto session = ServiceSession::open(*configured.serviceDirectory, speechModuleBuild(),
+                                              file.fd(), path)) {
+        return std::make_unique<ServiceAudioFile>(*std::move(session), openInProcess);
+      }
+    }
+  }
+  return openInProcess();
 }
 
 std::unique_ptr<SpeechAnalyzer> RealSpeechPlatform::makeAnalyzer(const ModuleList& modules) {
@@ -104,7 +121,44 @@ std::unique_ptr<SpeechAnalyzer> RealSpeechPlatform::makeAnalyzer(const ModuleLis
   model.notes.decoding =
       "The speech recogniser stopped the run while decoding the audio with the speech model for " +
       locale + ".";
-  return loadSpeechModule().makeAnalyzer(modules.front(), std::move(model));
+  const PlatformSettings& configured = settings();
+  if (!configured.useService || !configured.serviceDirectory) {
+    return loadSpeechModule().makeAnalyzer(modules.front(), std::move(model));
+  }
+  // The service is asked for exactly this model, as this run sees its files.
+  std::optional<service::AnalyzeRequest> request;
+  if (model.files) {
+    if (auto identity = modelIdentity(*model.files)) {
+      request = service::AnalyzeRequest{locale, model.name, *model.files, *std::move(identity)};
+    }
+  }
+  return std::make_unique<ServiceAnalyzer>(
+      modules.front(), std::move(model), std::move(request),
+      [transcriber = modules.front()](AnalyzerModel inProcess) {
+        return loadSpeechModule().makeAnalyzer(transcriber, std::move(inProcess));
+      });
+}
+
+ServiceSummary RealSpeechPlatform::serve(const ServiceOptions& options) {
+  const PlatformSettings& configured = settings();
+  if (!configured.serviceDirectory) {
+    throw PlatformError("Cannot serve: XDG_RUNTIME_DIR is not set to an absolute path");
+  }
+  ServiceJob job;
+  job.directory = *configured.serviceDirectory;
+  job.build = speechModuleBuild();
+  job.idleExit = options.idleExit;
+  for (const std::string& locale : options.locales) {
+    const CatalogEntry* entry = catalog().find(locale);
+    const auto files =
+        entry ? AssetStore(configured.storeRoot()).installedModel(*entry) : std::nullopt;
+    if (!files) {
+      throw PlatformError("Cannot serve: the speech model for " + locale +
+                          " is not installed; run prepare first");
+    }
+    job.preload.push_back(ServiceModel{locale, *files});
+  }
+  return loadSpeechModule().serve(job);
 }
 
 }  // namespace ondevice::platform

@@ -10,13 +10,14 @@
 #include <string>
 
 #include "platform/api/speech_platform.h"
+#include "platform/api/speech_service.h"
 #include "platform/contract/speech_module.h"
 #include "platform/light/asset_catalog.h"
 #include "platform/light/settings.h"
 
 namespace ondevice::platform {
 
-class RealSpeechPlatform final : public SpeechPlatform {
+class RealSpeechPlatform final : public SpeechPlatform, public SpeechService {
  public:
   // `noteActivity`: where recogniser threads note what they are doing, for the record of a run
   // the recogniser ends itself; none to note nothing.
@@ -35,6 +36,7 @@ class RealSpeechPlatform final : public SpeechPlatform {
   bool fileExists(const std::string& path) override;
   std::unique_ptr<AudioFile> openAudioFile(const std::string& path) override;
   std::unique_ptr<SpeechAnalyzer> makeAnalyzer(const ModuleList& modules) override;
+  ServiceSummary serve(const ServiceOptions& options) override;
 
  private:
   // Read on first use, then kept for the run: every operation of one run sees the same settings

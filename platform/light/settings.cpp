@@ -60,6 +60,14 @@ std::optional<unsigned> decoderThreadsFromEnvironment() {
   return threads;
 }
 
+// The warm service's directory: $XDG_RUNTIME_DIR/ondevice-stt, for an absolute XDG_RUNTIME_DIR;
+// none without one (there is no service then).
+std::optional<fs::path> serviceDirectoryFromEnvironment() {
+  const char* runtime = nonEmptyEnvironment("XDG_RUNTIME_DIR");
+  if (runtime == nullptr || *runtime != '/') return std::nullopt;
+  return fs::path(runtime) / "ondevice-stt";
+}
+
 }  // namespace
 
 PlatformSettings PlatformSettings::fromEnvironment() {
@@ -73,6 +81,9 @@ PlatformSettings PlatformSettings::fromEnvironment() {
     settings.storeRootFailure_ = std::current_exception();
   }
   settings.decoderThreads = decoderThreadsFromEnvironment();
+  settings.serviceDirectory = serviceDirectoryFromEnvironment();
+  const char* service = std::getenv("ONDEVICE_STT_SERVICE");
+  settings.useService = !(service != nullptr && std::string_view(service) == "off");
   return settings;
 }
 

@@ -8,6 +8,9 @@
 //                          for an absolute XDG_DATA_HOME, else $HOME/.local/share/ondevice-stt/
 //                          assets, else the same under the account's home directory
 //   ONDEVICE_STT_THREADS   decoder threads, 1 to kMostDecoderThreads; any other value is ignored
+//   XDG_RUNTIME_DIR        where the warm service listens: <it>/ondevice-stt/socket (absolute
+//                          only; without it there is no service)
+//   ONDEVICE_STT_SERVICE   "off": transcriptions never try the service
 //
 //   const PlatformSettings settings = PlatformSettings::fromEnvironment();
 //   AssetCatalog catalog = AssetCatalog::load(settings.catalogFile);
@@ -24,8 +27,10 @@ class PlatformSettings {
  public:
   static PlatformSettings fromEnvironment();
 
-  std::optional<std::string> catalogFile;  // none: the built-in catalog
-  std::optional<unsigned> decoderThreads;  // none: as many as the machine allows
+  std::optional<std::string> catalogFile;                 // none: the built-in catalog
+  std::optional<unsigned> decoderThreads;                 // none: as many as the machine allows
+  std::optional<std::filesystem::path> serviceDirectory;  // none: no service
+  bool useService = true;  // whether a transcription tries the service
 
   // The asset store's root, an absolute path. Throws PlatformError "Cannot locate the asset
   // store: ..." when no location could be derived: that is only a failure for a command that

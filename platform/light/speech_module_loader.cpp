@@ -76,6 +76,8 @@ SpeechModule& loadSpeechModule() {
   return module;
 }
 
+const char* speechModuleBuild() { return ONDEVICE_STT_MODULE_SONAME; }
+
 bool speechModuleLooksLoadable() {
   // A host asks this often, so it costs a few small reads, never a dlopen.
   try {

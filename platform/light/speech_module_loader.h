@@ -20,5 +20,7 @@ SpeechModule& loadSpeechModule();
 // loadSpeechModule() makes the same check before dlopen, which would fault on a cut file, and
 // names what is wrong.
 bool speechModuleLooksLoadable();
+// The build the binary expects of its module (the module's soname), which a service must be of.
+const char* speechModuleBuild();
 
 }  // namespace ondevice::platform

@@ -9,6 +9,7 @@
 #include "platform/module/assets/asset_installer.h"
 #include "platform/module/audio/audio_file.h"
 #include "platform/module/speech_libraries.h"
+#include "platform/service/speech_service.h"
 
 namespace ondevice::platform {
 namespace {
@@ -23,6 +24,13 @@ class OnDeviceSpeechModule final : public SpeechModule {
   std::unique_ptr<SpeechAnalyzer> makeAnalyzer(SpeechTranscriberRef transcriber,
                                                AnalyzerModel model) override {
     return makeRecognitionAnalyzer(std::move(transcriber), std::move(model));
+  }
+  ServiceSummary serve(const ServiceJob& job) override {
+    try {
+      return runSpeechService(job);
+    } catch (const SystemFailure& failure) {
+      throw PlatformError(failure.what());
+    }
   }
   void installAssets(const AssetInstallJob& job) override {
     setUpDownloadLibraries();

@@ -117,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform.script = scriptFrom(choice);
   bool succeeded = false;
   try {
-    ondevice::run(*parsed, platform);
+    ondevice::run(*parsed, platform, platform);
     succeeded = true;
   } catch (const ondevice::HelperError&) {
   } catch (const ondevice::platform::PlatformError&) {

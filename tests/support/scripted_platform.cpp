@@ -157,4 +157,11 @@ std::unique_ptr<platform::SpeechAnalyzer> ScriptedPlatform::makeAnalyzer(
   return std::make_unique<ScriptedAnalyzer>(*this, modules.at(0));
 }
 
+platform::ServiceSummary ScriptedPlatform::serve(const platform::ServiceOptions& options) {
+  std::string call = "serve";
+  for (const std::string& locale : options.locales) call += " " + locale;
+  record(call + " idle " + std::to_string(options.idleExit.count()));
+  return platform::ServiceSummary{0, "idle"};
+}
+
 }  // namespace ondevice::testing

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/api/speech_platform.h"
+#include "platform/api/speech_service.h"
 
 namespace ondevice::testing {
 
@@ -44,7 +45,7 @@ struct Script {
   std::optional<ScriptedFailure> sequenceFailure = {};  // the results sequence fails at its end
 };
 
-class ScriptedPlatform final : public platform::SpeechPlatform {
+class ScriptedPlatform final : public platform::SpeechPlatform, public platform::SpeechService {
  public:
   Script script;
 
@@ -66,6 +67,8 @@ class ScriptedPlatform final : public platform::SpeechPlatform {
   std::unique_ptr<platform::AudioFile> openAudioFile(const std::string& path) override;
   std::unique_ptr<platform::SpeechAnalyzer> makeAnalyzer(
       const platform::ModuleList& modules) override;
+  // Records "serve" and the locales asked for; stops at once, idle.
+  platform::ServiceSummary serve(const platform::ServiceOptions& options) override;
 
   void record(std::string call);
 

@@ -39,8 +39,10 @@ constexpr uint64_t kDecoderBudgetCap = 1ull << 30;
 
 class RecognitionAnalyzer final : public SpeechAnalyzer {
  public:
-  RecognitionAnalyzer(SpeechTranscriberRef transcriber, AnalyzerModel model, unsigned threads)
-      : transcriber_(std::move(transcriber)),
+  RecognitionAnalyzer(SpeechTranscriberRef transcriber, AnalyzerModel model,
+                      std::shared_ptr<DecoderSource> decoders, unsigned threads)
+      : decoders_(std::move(decoders)),
+        transcriber_(std::move(transcriber)),
         results_(transcriber_->results()),
         text_(transcriber_->locale()),
         model_(std::move(model)),
@@ -68,7 +70,7 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
       }
 
       pool_ = std::make_unique<DecoderPool>(
-          std::make_shared<FreshDecoders>(*model_.files), threads_,
+          decoders_ ? decoders_ : std::make_shared<FreshDecoders>(*model_.files), threads_,
           [this](RecognisedUtterance recognised) {
             results_->deliver(text_.write(std::move(recognised)));
           },
@@ -122,6 +124,7 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
     }
   }
 
+  std::shared_ptr<DecoderSource> decoders_;  // none: new ones of the model's files
   SpeechTranscriberRef transcriber_;
   std::shared_ptr<ResultsSequence> results_;
   TextStage text_;  // used by the pool's delivery, under its lock
@@ -143,7 +146,16 @@ unsigned recognitionThreads(std::optional<unsigned> requested, unsigned hardware
 
 std::unique_ptr<SpeechAnalyzer> makeRecognitionAnalyzer(SpeechTranscriberRef transcriber,
                                                         AnalyzerModel model, unsigned threads) {
-  return std::make_unique<RecognitionAnalyzer>(std::move(transcriber), std::move(model), threads);
+  return std::make_unique<RecognitionAnalyzer>(std::move(transcriber), std::move(model), nullptr,
+                                               threads);
+}
+
+std::unique_ptr<SpeechAnalyzer> makeRecognitionAnalyzer(SpeechTranscriberRef transcriber,
+                                                        AnalyzerModel model,
+                                                        std::shared_ptr<DecoderSource> decoders,
+                                                        unsigned threads) {
+  return std::make_unique<RecognitionAnalyzer>(std::move(transcriber), std::move(model),
+                                               std::move(decoders), threads);
 }
 
 }  // namespace ondevice::platform

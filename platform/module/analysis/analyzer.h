@@ -37,6 +37,7 @@
 #include <optional>
 
 #include "platform/contract/speech_module.h"
+#include "platform/module/decoding/utterance_decoder.h"
 
 namespace ondevice::platform {
 
@@ -53,5 +54,11 @@ unsigned recognitionThreads(std::optional<unsigned> requested, unsigned hardware
 // decoder as the pool makes them (FreshDecoders).
 std::unique_ptr<SpeechAnalyzer> makeRecognitionAnalyzer(SpeechTranscriberRef transcriber,
                                                         AnalyzerModel model, unsigned threads = 0);
+// The same with decoders from `decoders` (a service's warm ones) instead of new ones of the
+// model's files, which are still checked before the analysis.
+std::unique_ptr<SpeechAnalyzer> makeRecognitionAnalyzer(SpeechTranscriberRef transcriber,
+                                                        AnalyzerModel model,
+                                                        std::shared_ptr<DecoderSource> decoders,
+                                                        unsigned threads);
 
 }  // namespace ondevice::platform

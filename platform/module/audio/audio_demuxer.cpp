@@ -39,7 +39,8 @@ const AVInputFormat* probedFormat(const std::string& path, const std::string& ur
 
 }  // namespace
 
-AudioDemuxer::AudioDemuxer(const std::string& path) : path_(path), input_(path) {
+AudioDemuxer::AudioDemuxer(AudioSource source) : path_(source.path), input_(std::move(source)) {
+  const std::string& path = path_;
   // The file is opened by input_, not by the demuxer, and the demuxer may open no protocol at
   // all: playlists, concatenation lists and references inside containers name other files,
   // which an audio file never needs, and a FIFO named there would block the tool, a device named

@@ -19,7 +19,7 @@ class AudioDemuxer {
   // non-empty regular file (refused through the descriptor it was opened as, without waiting on
   // a FIFO or reading a device) or holds no decodable audio stream; PlatformError when the
   // system runs short.
-  explicit AudioDemuxer(const std::string& path);
+  explicit AudioDemuxer(AudioSource source);
   AudioDemuxer(const AudioDemuxer&) = delete;
   AudioDemuxer& operator=(const AudioDemuxer&) = delete;
 

@@ -30,8 +30,8 @@ std::string lengthText(int64_t seconds) {
 // gap, the next stretch of the current frame, then the next frame.
 class DecodedAudioFile final : public AudioFile {
  public:
-  DecodedAudioFile(const std::string& path, const AudioLengthBounds& bounds)
-      : path_(path), demuxer_(path), decoder_(demuxer_), converter_(path) {
+  DecodedAudioFile(AudioSource source, const AudioLengthBounds& bounds)
+      : path_(source.path), demuxer_(std::move(source)), decoder_(demuxer_), converter_(path_) {
     const AVStream& stream = demuxer_.stream();
     sourceRate_ = stream.codecpar->sample_rate;
     if (stream.duration != AV_NOPTS_VALUE && stream.duration > 0 && stream.time_base.num > 0) {
@@ -45,7 +45,8 @@ class DecodedAudioFile final : public AudioFile {
     if (const AVFrame* first = decoder_.nextFrame()) {
       take(*first);
     } else if (decoder_.sawPackets()) {
-      throw UndecodableAudioError("Cannot open audio file " + path + ": none of its audio decodes");
+      throw UndecodableAudioError("Cannot open audio file " + path_ +
+                                  ": none of its audio decodes");
     }
   }
 
@@ -210,7 +211,12 @@ class DecodedAudioFile final : public AudioFile {
 
 std::unique_ptr<AudioFile> openDecodedAudioFile(const std::string& path,
                                                 const AudioLengthBounds& bounds) {
-  return std::make_unique<DecodedAudioFile>(path, bounds);
+  return std::make_unique<DecodedAudioFile>(AudioSource{path, UniqueFd()}, bounds);
+}
+
+std::unique_ptr<AudioFile> openDecodedAudioFile(AudioSource source,
+                                                const AudioLengthBounds& bounds) {
+  return std::make_unique<DecodedAudioFile>(std::move(source), bounds);
 }
 
 }  // namespace ondevice::platform

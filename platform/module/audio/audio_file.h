@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/api/speech_platform.h"
+#include "platform/module/audio/audio_input.h"
 #include "platform/module/audio/audio_limits.h"
 
 namespace ondevice::platform {
@@ -25,6 +26,9 @@ namespace ondevice::platform {
 // <path>: its audio goes on past ..." once the audio passes `bounds`: an input that never ends
 // (a looping or synthesizing demuxer) ends there.
 std::unique_ptr<AudioFile> openDecodedAudioFile(const std::string& path,
+                                                const AudioLengthBounds& bounds = {});
+// The same for a file opened elsewhere (audio_input.h), checked through its descriptor.
+std::unique_ptr<AudioFile> openDecodedAudioFile(AudioSource source,
                                                 const AudioLengthBounds& bounds = {});
 
 }  // namespace ondevice::platform

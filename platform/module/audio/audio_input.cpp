@@ -26,7 +26,10 @@ bool isSystemShortage(int error) { return error == EMFILE || error == ENFILE || 
 
 }  // namespace
 
-AudioInput::AudioInput(const std::string& path) : file_(RegularFile::open(path.c_str())) {
+AudioInput::AudioInput(AudioSource source)
+    : file_(source.descriptor ? RegularFile::adopt(std::move(source.descriptor))
+                              : RegularFile::open(source.path.c_str())) {
+  const std::string& path = source.path;
   switch (file_.refusal()) {
     case RegularFile::Refusal::cannotOpen:
       if (isSystemShortage(file_.error())) systemShortage(path, errnoText(file_.error()));

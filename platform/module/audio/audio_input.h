@@ -11,9 +11,17 @@
 #include <string>
 
 #include "base/regular_file.h"
+#include "base/unique_fd.h"
 #include "platform/module/audio/ffmpeg_handles.h"
 
 namespace ondevice::platform {
+
+// What to read: the file at `path`, or one opened elsewhere and handed over (a transcription
+// client passes its open descriptor to the service), which `path` then only names in messages.
+struct AudioSource {
+  std::string path;
+  UniqueFd descriptor;  // none: open `path` here
+};
 
 class AudioInput {
  public:
@@ -21,7 +29,7 @@ class AudioInput {
   // non-empty regular file that can be read (missing, a directory, a FIFO, a device, no
   // permission), and PlatformError when the system refuses for reasons of its own (no
   // descriptors or memory left).
-  explicit AudioInput(const std::string& path);
+  explicit AudioInput(AudioSource source);
   AudioInput(const AudioInput&) = delete;
   AudioInput& operator=(const AudioInput&) = delete;
 

@@ -40,6 +40,7 @@ DecoderPool::DecoderPool(std::shared_ptr<DecoderSource> decoders, unsigned maxDe
     : decoders_(std::move(decoders)),
       maxDecoders_(std::max(1u, maxDecoders)),
       maxInFlight_(maxInFlight(maxDecoders_)),
+      warm_(decoders_->keepsDecodersWarm()),
       notes_(std::move(notes)),
       delivery_(std::move(deliver)) {}
 
@@ -70,9 +71,10 @@ void DecoderPool::submit(Utterance utterance) {
 }
 
 void DecoderPool::startWorkers(size_t jobs) {
-  // As many as the stream's audio so far repays, at least one.
+  // As many as the stream's audio so far repays, at least one; all at once where the source
+  // keeps its decoders loaded.
   const auto repaid = static_cast<size_t>(1 + submittedSamples_ / kSamplesPerExtraDecoder);
-  const size_t most = std::min<size_t>(maxDecoders_, repaid);
+  const size_t most = warm_ ? maxDecoders_ : std::min<size_t>(maxDecoders_, repaid);
   for (size_t started = idleWorkers_; started < jobs && workers_.size() < most; ++started) {
     workers_.emplace_back([this] { work(); });
   }

@@ -116,6 +116,7 @@ class DecoderPool {
   const std::shared_ptr<DecoderSource> decoders_;
   const unsigned maxDecoders_;
   const int64_t maxInFlight_;
+  const bool warm_;
   const RecogniserNotes notes_;
 
   mutable std::mutex mutex_;

@@ -54,6 +54,9 @@ class DecoderSource {
   // Takes back a decoder its worker is done with, after a run that ended well or badly (none
   // when its decoding failed); a source that keeps decoders warm keeps it for the next run.
   virtual void release(std::unique_ptr<UtteranceDecoder> decoder) noexcept { decoder.reset(); }
+  // Whether its decoders are loaded already, so that a pool may use several at once from the
+  // start, for a short file too, rather than only where the audio repays a load.
+  virtual bool keepsDecodersWarm() const { return false; }
 };
 
 }  // namespace ondevice::platform

@@ -15,12 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The files of an acoustic model directory that PocketSphinx opens when they exist.
-constexpr const char* kAcousticFiles[] = {
-    "mdef",    "means",     "variances",         "transition_matrices", "mixture_weights",
-    "sendump", "noisedict", "feature_transform", "feat.params",         "senmgau",
-};
-
 std::string notRegular(const std::string& name) { return name + " is not a regular file"; }
 
 // A file that must be there: a regular file, whatever a link to it leads to.
@@ -39,7 +33,7 @@ std::optional<std::string> acousticFault(const fs::path& directory) {
     return describeSystemError(directoryName + " cannot be read", errno);
   }
   if (!S_ISDIR(status.st_mode)) return directoryName + " is not a directory";
-  for (const char* file : kAcousticFiles) {
+  for (const char* file : kAcousticModelFiles) {
     // Absent is fine (the recogniser does without, or says what it misses); anything else
     // there must be a regular file.
     if (::stat((directory / file).c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {

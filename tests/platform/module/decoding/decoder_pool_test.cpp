@@ -61,7 +61,7 @@ class ScriptedDecoder final : public UtteranceDecoder {
     }
     RecognisedSpeech speech;
     speech.text = "u" + std::to_string(number) + (warp == FrequencyWarp::raised ? " raised" : "");
-    speech.words = {SpokenWord{"u" + std::to_string(number)}};
+    speech.words = {SpokenWord{"u" + std::to_string(number), 0, std::nullopt}};
     speech.endSample = static_cast<int64_t>(samples.size());
     const int64_t frames = static_cast<int64_t>(samples.size()) / kRecognitionFrameSamples;
     speech.score = warp == FrequencyWarp::raised ? script_.raisedGainPerFrame * frames : 0;
