@@ -100,45 +100,55 @@ class ProgressReports {
   std::thread thread_;
 };
 
+// A request the service cannot take: answered, and the connection ended.
+struct Malformed {
+  std::string why;
+};
+
+// The next request, of the kind expected now; none when the peer closed the connection.
+// Throws Malformed for anything else.
 template <typename Wanted>
 std::optional<Wanted> receiveRequest(int socket, UniqueFd* descriptor) {
   auto frame = receiveFrame(socket, service::kMostRequestBytes, kRequestTimeoutMs);
   if (!frame) return std::nullopt;
   if (descriptor != nullptr) *descriptor = std::move(frame->descriptor);
   auto request = service::decodeRequest(frame->payload);
-  if (!request || !std::holds_alternative<Wanted>(*request)) return std::nullopt;
+  if (!request) throw Malformed{"a malformed request"};
+  if (!std::holds_alternative<Wanted>(*request)) throw Malformed{"a request out of turn"};
   return std::get<Wanted>(*std::move(request));
 }
 
-void transcribe(int socket, Replies& replies, ServiceContext& context) {
+// Whether the transcription was answered whole.
+bool transcribe(int socket, Replies& replies, ServiceContext& context) {
   UniqueFd audio;
   const auto open = receiveRequest<service::OpenRequest>(socket, &audio);
-  if (!open || !audio) return;
+  if (!open) return false;
+  if (!audio) throw Malformed{"an open request without the file's descriptor"};
   if (open->build != context.build) {
     replies.send(replyOf(Reply::Kind::declined, "the service is of another build"));
-    return;
+    return false;
   }
   std::unique_ptr<AudioFile> opened;
   try {
     opened = openDecodedAudioFile(AudioSource{open->path, std::move(audio)});
   } catch (const UndecodableAudioError& error) {
     replies.send(replyOf(Reply::Kind::undecodable, error.what()));
-    return;
+    return false;
   }
   CountedAudioFile file(std::move(opened));
   replies.send(replyOf(Reply::Kind::opened, context.build));
 
   const auto analyze = receiveRequest<service::AnalyzeRequest>(socket, nullptr);
-  if (!analyze) return;
+  if (!analyze) return false;
   const std::shared_ptr<WarmModel> model =
       context.models.modelFor(analyze->model, analyze->identity);
   if (!model) {
     replies.send(replyOf(Reply::Kind::declined, "the service sees other model files"));
-    return;
+    return false;
   }
   if (!context.slots.acquireFirst([&] { replies.send(progress(true, 0)); })) {
     replies.send(replyOf(Reply::Kind::busy));
-    return;
+    return false;
   }
   auto decoders = std::make_shared<RequestDecoders>(model, context.slots);
 
@@ -167,6 +177,7 @@ void transcribe(int socket, Replies& replies, ServiceContext& context) {
   Reply finished = replyOf(Reply::Kind::finished);
   finished.last = last;
   replies.send(finished);
+  return true;
 }
 
 }  // namespace
@@ -174,7 +185,12 @@ void transcribe(int socket, Replies& replies, ServiceContext& context) {
 void serveConnection(UniqueFd connection, ServiceContext& context) noexcept {
   Replies replies(connection.get());
   try {
-    transcribe(connection.get(), replies, context);
+    if (transcribe(connection.get(), replies, context)) ++context.answered;
+  } catch (const Malformed& malformed) {
+    try {
+      replies.send(replyOf(Reply::Kind::failed, "The service refused " + malformed.why));
+    } catch (...) {
+    }
   } catch (const PlatformError& error) {
     try {
       replies.send(replyOf(Reply::Kind::failed, error.what()));

@@ -8,6 +8,8 @@
 //
 //   serveConnection(std::move(connection), context);   // on a thread of its own; never throws
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "base/unique_fd.h"
@@ -20,6 +22,7 @@ struct ServiceContext {
   std::string build;  // the module's soname: only clients of the same build are served
   WarmModels& models;
   DecodeSlots& slots;
+  std::atomic<int64_t> answered{0};  // transcriptions answered whole
 };
 
 void serveConnection(UniqueFd connection, ServiceContext& context) noexcept;

@@ -174,10 +174,10 @@ ServiceSummary runSpeechService(const ServiceJob& job) {
       turnAway(connection.get());
       continue;
     }
-    ++summary.requests;
     sessions.start(std::move(connection), context);
   }
   sessions.waitForAll();
+  summary.requests = context.answered;
   return summary;
 }
 

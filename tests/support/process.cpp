@@ -1,6 +1,7 @@
 #include "tests/support/process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -129,6 +130,11 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
       failure = errno;
     for (const auto& [resource, limit] : limits) {
       if (failure == 0 && ::setrlimit(resource, &limit) != 0) failure = errno;
+    }
+    if (failure == 0 && options.user &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(options.user->second) != 0 ||
+         ::setuid(options.user->first) != 0)) {
+      failure = errno;
     }
     // A host starts the tool with default dispositions: nothing ignored but what was asked.
     struct sigaction action {};

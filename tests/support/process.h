@@ -26,6 +26,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ondevice::testing {
@@ -71,6 +72,8 @@ struct ProcessOptions {
   Stream error = Stream::captured();
   std::map<int, rlim_t> limits;     // RLIMIT_... -> its soft and hard limit
   std::vector<int> ignoredSignals;  // as a shell's trap '' would leave them
+  // Runs as this user (and group), which needs the test to run as root.
+  std::optional<std::pair<uid_t, gid_t>> user;
 };
 
 // A child process, started by the constructor. argv[0] is the program; it is looked up in PATH
