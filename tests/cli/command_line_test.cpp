@@ -63,6 +63,12 @@ const Dispatch kDispatches[] = {
      ""},
     {{"is-available", "--language", ""}, 0, "{\"available\":false,\"language\":\"\"}\n", ""},
     {{"prepare", "--language", "de_DE"}, 1, "", errorLine("Locale not supported: de_DE")},
+    // English written in another script is another locale.
+    {{"is-available", "--language", "en-Cyrl-US"},
+     0,
+     "{\"available\":false,\"language\":\"en-Cyrl-US\"}\n",
+     ""},
+    {{"prepare", "--language", "en-Arab"}, 1, "", errorLine("Locale not supported: en-Arab")},
     {{"prepare", "--language", "fr_FR", "--language", "xx"},
      1,
      "",
