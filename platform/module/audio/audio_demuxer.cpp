@@ -18,11 +18,30 @@ using namespace ffmpeg;
   throw UndecodableAudioError("Cannot open audio file " + path + ": " + why);
 }
 
-// Demuxers that hand the file to another library to play: game music (libgme) and tracker
-// modules (libopenmpt, libmodplug). Neither is a recording, and those libraries are not made to
-// read hostile files (a damaged game music file faults inside libgme), so they are never given
-// one.
-constexpr std::string_view kPlayedElsewhere[] = {"libgme", "libopenmpt", "libmodplug"};
+// Demuxers whose sound is no recording, refused by name before they read the file.
+//
+// Those that hand the file to another library to play: game music (libgme) and tracker modules
+// (libopenmpt, libmodplug). Those libraries are not made to read hostile files (a damaged game
+// music file faults inside libgme), and a game's music may loop forever.
+//
+// Those that synthesize sound from a description rather than decode recorded samples. Of the
+// demuxers in Debian 12's libavformat (5.1) that is sbg alone: it reads an SBaGen schedule of
+// binaural tones, and FFmpeg's wavesynth decoder makes the sound, for up to a day from a few
+// dozen bytes. (No other container can carry wavesynth: no muxer has a tag for it.) The rest
+// read samples or a codec's frames: MIDI sample dumps (sds), ringtones (mmf), vocoded speech
+// (codec2) and game audio with loop points (brstm, ads, genh, ...) included, whose loops FFmpeg
+// does not follow. lavfi, whose sources synthesize tones and noise, is an input device of
+// libavdevice, which the module neither links nor registers, so no probe finds it.
+struct NoRecording {
+  std::string_view demuxer;
+  std::string_view what;  // what the file is instead
+};
+constexpr NoRecording kNoRecordings[] = {
+    {"libgme", "music for libgme to play"},
+    {"libopenmpt", "music for libopenmpt to play"},
+    {"libmodplug", "music for libmodplug to play"},
+    {"sbg", "an SBaGen schedule for FFmpeg to synthesize sound from"},
+};
 
 // The demuxer FFmpeg finds for the file, when it is one a recording may come in.
 const AVInputFormat* probedFormat(const std::string& path, const std::string& url,
@@ -30,9 +49,10 @@ const AVInputFormat* probedFormat(const std::string& path, const std::string& ur
   const AVInputFormat* format = nullptr;
   const int result = av_probe_input_buffer2(input, &format, url.c_str(), nullptr, 0, 0);
   if (result < 0) fail(path, errorText(result));
-  const std::string_view name = format->name;
-  if (std::ranges::find(kPlayedElsewhere, name) != std::end(kPlayedElsewhere)) {
-    fail(path, "it is music for " + std::string(name) + " to play, not a recording");
+  const auto refused =
+      std::ranges::find(kNoRecordings, std::string_view(format->name), &NoRecording::demuxer);
+  if (refused != std::end(kNoRecordings)) {
+    fail(path, "it is " + std::string(refused->what) + ", not a recording");
   }
   return format;
 }

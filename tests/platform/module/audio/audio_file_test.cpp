@@ -122,10 +122,11 @@ const Reading kReadings[] = {
      },
      {},
      10.0},
-    {"a synthesized schedule that never ends",
+    {"longer than a file may be",
      [](const fs::path& dir) {
-       testing::writeText(dir / "schedule.sbg", "a: 300+10/50\n12:00 a\n");
-       return dir / "schedule.sbg";
+       ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=16000:duration=8",
+               (dir / "long.wav").string()});
+       return dir / "long.wav";
      },
      {.longestSeconds = 5},
      {},
@@ -143,17 +144,33 @@ const Reading kReadings[] = {
 INSTANTIATE_TEST_SUITE_P(, AudioFileRead, ::testing::ValuesIn(kReadings),
                          testing::namedBy<&Reading::name>);
 
-// Game music, which libgme would play in a loop forever (and which faults inside libgme when
-// damaged), is refused before any library but FFmpeg's probe reads it.
-TEST(AudioFileOpen, RefusesMusicThatAnotherLibraryPlays) {
+// Inputs that are no recording are refused before any library but FFmpeg's probe reads them:
+// game music, which libgme would play in a loop forever (and which faults inside libgme when
+// damaged), and a schedule of tones that FFmpeg would synthesize for up to a day.
+struct Refusal {
+  std::string name;
+  std::string bytes;
+  std::string why;
+};
+
+class AudioFileOpen : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(AudioFileOpen, RefusesWhatIsNoRecording) {
   ScratchDirectory scratch;
-  const fs::path path = scratch.path() / "loop.vgm";
-  testing::writeText(path, loopingVgm());
+  const fs::path path = scratch.path() / GetParam().name;
+  testing::writeText(path, GetParam().bytes);
   EXPECT_THAT([&] { platform::openDecodedAudioFile(path.string(), {}); },
               ::testing::ThrowsMessage<platform::UndecodableAudioError>(
-                  "Cannot open audio file " + path.string() +
-                  ": it is music for libgme to play, not a recording"));
+                  "Cannot open audio file " + path.string() + ": " + GetParam().why));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    , AudioFileOpen,
+    ::testing::Values(
+        Refusal{"loop.vgm", loopingVgm(), "it is music for libgme to play, not a recording"},
+        Refusal{"schedule.sbg", "a: 300+10/50\n12:00 a\n",
+                "it is an SBaGen schedule for FFmpeg to synthesize sound from, not a recording"}),
+    testing::namedBy<&Refusal::name>);
 
 }  // namespace
 }  // namespace ondevice
