@@ -5,6 +5,7 @@
 
 #include "platform/api/platform_error.h"
 #include "platform/module/audio/audio_limits.h"
+#include "platform/module/audio/wav_data_extent.h"
 
 namespace ondevice::platform {
 namespace {
@@ -74,6 +75,10 @@ AudioDemuxer::AudioDemuxer(const std::string& path) : path_(path), input_(path) 
   rawFormat->pb = input_.context();
   AVDictionary* rawOptions = nullptr;
   av_dict_set(&rawOptions, "protocol_whitelist", "none", 0);  // matches no protocol
+  // Samples after a WAV's stated data, where no chunk follows it, are the rest of the recording.
+  const bool wavRunsOn =
+      std::string_view(format->name) == "wav" && wavSamplesRunPastDataChunk(input_);
+  if (wavRunsOn) av_dict_set(&rawOptions, "ignore_length", "1", 0);
   int result = avformat_open_input(&rawFormat, url.c_str(), format, &rawOptions);
   const Dictionary unusedOptions(rawOptions);
   if (result < 0) fail(path, errorText(result));  // FFmpeg frees the context on failure
@@ -89,6 +94,8 @@ AudioDemuxer::AudioDemuxer(const std::string& path) : path_(path), input_(path) 
   for (unsigned i = 0; i < format_->nb_streams; ++i) {
     if (static_cast<int>(i) != streamIndex_) format_->streams[i]->discard = AVDISCARD_ALL;
   }
+  // The data chunk's size still gives the stream a length, one the file is known to outrun.
+  if (wavRunsOn) format_->streams[streamIndex_]->duration = AV_NOPTS_VALUE;
 
   const AVCodecParameters& parameters = *stream().codecpar;
   if (parameters.sample_rate <= 0 || parameters.ch_layout.nb_channels <= 0) {
