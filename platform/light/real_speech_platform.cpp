@@ -58,7 +58,9 @@ std::unique_ptr<AssetInstallationRequest> RealSpeechPlatform::assetInstallationR
   if (entry == nullptr) {
     throw PlatformError("No assets are known for the requested locale.");
   }
-  return AssetStore(settings().storeRoot()).installationRequest(*entry);
+  auto request = AssetStore(settings().storeRoot()).installationRequest(*entry);
+  if (request) settings().requireStoreHome();
+  return request;
 }
 
 bool RealSpeechPlatform::fileExists(const std::string& path) {
