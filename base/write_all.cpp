@@ -8,31 +8,42 @@ namespace ondevice {
 namespace {
 
 template <typename Write>
-int writeEvery(std::string_view bytes, Write write) {
-  while (!bytes.empty()) {
-    const ssize_t written = write(bytes);
-    if (written < 0) {
+int writeEvery(std::string_view bytes, Write write, std::size_t& written) {
+  written = 0;
+  while (written < bytes.size()) {
+    const ssize_t count = write(bytes.substr(written));
+    if (count < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
+    written += static_cast<std::size_t>(count);
   }
   return 0;
 }
 
 }  // namespace
 
+int writeAll(int fd, std::string_view bytes, std::size_t& written) {
+  return writeEvery(
+      bytes, [fd](std::string_view rest) { return ::write(fd, rest.data(), rest.size()); },
+      written);
+}
+
 int writeAll(int fd, std::string_view bytes) {
-  return writeEvery(bytes, [fd](std::string_view rest) {
-    return ::write(fd, rest.data(), rest.size());
-  });
+  std::size_t written = 0;
+  return writeAll(fd, bytes, written);
 }
 
 int writeAllAt(int fd, std::string_view bytes, off_t offset) {
   const std::size_t total = bytes.size();
-  return writeEvery(bytes, [&](std::string_view rest) {
-    return ::pwrite(fd, rest.data(), rest.size(), offset + static_cast<off_t>(total - rest.size()));
-  });
+  std::size_t written = 0;
+  return writeEvery(
+      bytes,
+      [&](std::string_view rest) {
+        return ::pwrite(fd, rest.data(), rest.size(),
+                        offset + static_cast<off_t>(total - rest.size()));
+      },
+      written);
 }
 
 }  // namespace ondevice

@@ -1,12 +1,11 @@
 #include "output/json_writer.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cassert>
 #include <cmath>
-#include <optional>
+#include <string>
 
 #include "base/system_error.h"
 #include "base/write_all.h"
@@ -47,24 +46,16 @@ OutputWriteError::OutputWriteError(OutputStream stream, int error)
 
 namespace {
 
-// Where a record line begins in a regular file; none for any other stream.
-std::optional<off_t> lineStart(int fd) {
+// Best effort: cuts a regular file back to where the line began when the `written` bytes of it
+// that reached the file are the file's tail. Bytes after them were not written by this run and
+// stay, and so does a record another run appended before them.
+void removePartialLine(int fd, std::size_t written) {
   struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags < 0) return std::nullopt;
-  if ((flags & O_APPEND) != 0) return status.st_size;
-  const off_t offset = ::lseek(fd, 0, SEEK_CUR);
-  if (offset < 0) return std::nullopt;
-  return offset;
-}
-
-// Best effort: cuts the file back to `start` when the part of the line written is its tail.
-// Bytes after it were not written by this run and stay.
-void removePartialLine(int fd, off_t start) {
+  if (written == 0 || ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return;
+  // After a write, also to a file opened for appending, the offset is the end of its bytes.
   const off_t end = ::lseek(fd, 0, SEEK_CUR);
-  struct stat status {};
-  if (end <= start || ::fstat(fd, &status) != 0 || status.st_size != end) return;
+  const off_t start = end - static_cast<off_t>(written);
+  if (start < 0 || status.st_size != end) return;
   if (::ftruncate(fd, start) == 0) {
     ::lseek(fd, start, SEEK_SET);  // an error record may follow on the same file (2>&1)
   }
@@ -76,13 +67,17 @@ void writeRecordLine(OutputStream stream, std::string_view text) {
   const bool toOutput = stream == OutputStream::standardOutput;
   claimRunReport(toOutput ? 0 : 1);
   const int fd = toOutput ? hostOutputDescriptor() : hostErrorDescriptor();
-  const std::optional<off_t> start = lineStart(fd);
+  // The line and its line feed in one write: several runs may share the stream (xargs -P
+  // appending to one file, or writing to one pipe), and a record written in pieces would get
+  // another run's record in between.
+  std::string line;
+  line.reserve(text.size() + 1);
+  line.append(text).push_back('\n');
+  std::size_t written = 0;
   // A closed stream, a pipe whose reader is gone, a full device, a file at its size limit: the
   // host never got the record, so the run has failed.
-  int error = writeAll(fd, text);
-  if (error == 0) error = writeAll(fd, "\n");
-  if (error != 0) {
-    if (start) removePartialLine(fd, *start);
+  if (const int error = writeAll(fd, line, written); error != 0) {
+    removePartialLine(fd, written);
     throw OutputWriteError(stream, error);
   }
 }

@@ -5,8 +5,9 @@
 // stream that refuses the line (closed, a pipe whose reader is gone, a file at its size limit)
 // throws too, leaving no part of the line behind in a regular file where it can help it.
 //
-//   writeJSON(PrepareOutput(true, "en_US"));                      // {"language":"en_US","prepared":true}
-//   writeJSON(ErrorOutput("..."), OutputStream::standardError);
+//   writeJSON(PrepareOutput(true, "en_US"));                      //
+//   {"language":"en_US","prepared":true} writeJSON(ErrorOutput("..."),
+//   OutputStream::standardError);
 
 #include <stdexcept>
 #include <string>
@@ -85,10 +86,11 @@ class OutputWriteError : public std::runtime_error {
   OutputWriteError(OutputStream stream, int error);
 };
 
-// Writes one record line: `text`, then the line feed as a write of its own, each retried until
-// complete; throws OutputWriteError. A line is written whole or the run fails: when the stream
-// is a regular file that a failed write left holding part of the line at its end, the file is
-// cut back to where the line began. Claims the run's report for the entry point first (see
+// Writes one record line, `text` and a line feed, in one write (continued only after a short
+// one): on a file opened for appending, and on a pipe up to PIPE_BUF bytes, no other process's
+// write lands inside it. Throws OutputWriteError. A line is written whole or the run fails: when
+// the stream is a regular file that a failed write left holding part of the line at its end, the
+// file is cut back to where the line began. Claims the run's report for the entry point first (see
 // output/run_end.h); when the exit guard holds it, waits for the guard to end the process.
 void writeRecordLine(OutputStream stream, std::string_view text);
 

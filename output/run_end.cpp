@@ -55,9 +55,9 @@ constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
 pid_t currentThread() noexcept { return static_cast<pid_t>(::syscall(SYS_gettid)); }
 
-// The guard's record, {"error":"<description>"}, built in place without allocating. A
-// description too long for it is cut at a whole character or escape, and the record stays
-// valid JSON.
+// The guard's record line, {"error":"<description>"} and a line feed, built in place without
+// allocating. A description too long for it is cut at a whole character or escape, and the
+// record stays valid JSON.
 class GuardRecord {
  public:
   explicit GuardRecord(std::string_view description) noexcept {
@@ -71,11 +71,11 @@ class GuardRecord {
     });
     put(kEnd);
   }
-  std::string_view text() const noexcept { return {text_, size_}; }
+  std::string_view line() const noexcept { return {text_, size_}; }
 
  private:
   static constexpr std::string_view kStart = "{\"error\":\"";
-  static constexpr std::string_view kEnd = "\"}";
+  static constexpr std::string_view kEnd = "\"}\n";
   static constexpr size_t kCapacity = 768;
 
   void put(std::string_view bytes) noexcept {
@@ -92,11 +92,8 @@ class GuardRecord {
 [[noreturn]] void reportAndEnd(const char* generalDescription) noexcept {
   guardThread = currentThread();
   const GuardRecord record(activity != nullptr ? activity : generalDescription);
-  // Nothing more can be reported should either write fail. The line feed is a write of its
-  // own, like every record's.
-  const int hostError = hostErrorDescriptor();
-  writeAll(hostError, record.text());
-  writeAll(hostError, "\n");
+  // Nothing more can be reported should the write fail. One write, like every record's.
+  writeAll(hostErrorDescriptor(), record.line());
   ::_exit(1);
 }
 

@@ -4,10 +4,13 @@
 #include <sys/auxv.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+
+#include "base/system_error.h"
 
 namespace ondevice::platform {
 namespace {
@@ -45,8 +48,20 @@ std::optional<std::size_t> newHeaderOffset(std::string_view cache) {
   return offset;
 }
 
+// Opens `path`, throwing LibrarySearchError where the system is short of descriptors or memory.
+RegularFile openCandidate(const char* path) {
+  RegularFile file = RegularFile::open(path);
+  if (file.refusal() == RegularFile::Refusal::cannotOpen) {
+    const int error = file.error();
+    if (error == EMFILE || error == ENFILE || error == ENOMEM) {
+      throw LibrarySearchError(describeSystemError(std::string(path) + " cannot be opened", error));
+    }
+  }
+  return file;
+}
+
 std::string readCache() {
-  const RegularFile file = RegularFile::open(kCacheFile);
+  const RegularFile file = openCandidate(kCacheFile);
   if (file.refusal() != RegularFile::Refusal::none || file.size() > kMostCacheBytes) return {};
   std::string cache(file.size(), '\0');
   if (!file.readExactlyAt(cache.data(), cache.size(), 0)) return {};
@@ -54,7 +69,7 @@ std::string readCache() {
 }
 
 bool isLoadableLibrary(const std::string& path) {
-  const RegularFile file = RegularFile::open(path.c_str());
+  const RegularFile file = openCandidate(path.c_str());
   return file.refusal() == RegularFile::Refusal::none && holdsLoadableObject(file);
 }
 

@@ -21,6 +21,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,16 @@ std::vector<std::string> defaultLibraryDirectories();
 // when it lists none or the cache is in no format known here.
 std::vector<std::string> cachedLibraryPaths(const std::string& cache, const std::string& name);
 
+// Raised when a file the search looks at cannot be opened for want of descriptors or memory
+// (the process's open-file limit reached): whether the library is there cannot be told.
+// what(): "<path> cannot be opened: Too many open files".
+class LibrarySearchError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // The first library of `needs` that the loader would not find for an object in
-// `objectDirectory`; none when it would find them all.
+// `objectDirectory`; none when it would find them all. Throws LibrarySearchError.
 std::optional<std::string> missingLibrary(const LibraryNeeds& needs,
                                           const std::filesystem::path& objectDirectory);
 

@@ -1,40 +1,41 @@
 #include "platform/light/likely_script.h"
 
+#include <algorithm>
+#include <tuple>
+
+#include "platform/light/likely_script_table.h"
+
 namespace ondevice::platform {
 namespace {
 
-struct LikelyScript {
-  std::string_view language;
-  std::string_view region;  // "" for the language's own
-  std::string_view script;
-};
+using likely::LanguageScript;
+using likely::RegionScript;
 
-// From CLDR's likelySubtags.xml ("zh" -> zh_Hans_CN, "zh_TW" -> zh_Hant_TW, ...), for the
-// languages in common use in more than one script; a language's own entry has no region.
-constexpr LikelyScript kLikelyScripts[] = {
-    {"az", "", "Latn"},    {"az", "IQ", "Arab"}, {"az", "IR", "Arab"}, {"bs", "", "Latn"},
-    {"ha", "", "Latn"},    {"kk", "", "Cyrl"},   {"kk", "CN", "Arab"}, {"ks", "", "Arab"},
-    {"mn", "", "Cyrl"},    {"mn", "CN", "Mong"}, {"ms", "", "Latn"},   {"pa", "", "Guru"},
-    {"pa", "PK", "Arab"},  {"sd", "", "Arab"},   {"sd", "IN", "Deva"}, {"sr", "", "Cyrl"},
-    {"sr", "ME", "Latn"},  {"uz", "", "Latn"},   {"uz", "AF", "Arab"}, {"yue", "", "Hant"},
-    {"yue", "CN", "Hans"}, {"zh", "", "Hans"},   {"zh", "HK", "Hant"}, {"zh", "MO", "Hant"},
-    {"zh", "TW", "Hant"},
+constexpr auto kByLanguage = [](const LanguageScript& a, const LanguageScript& b) {
+  return a.language < b.language;
 };
-
-std::string_view lookUp(std::string_view language, std::string_view region) {
-  for (const LikelyScript& likely : kLikelyScripts) {
-    if (likely.language == language && likely.region == region) return likely.script;
-  }
-  return {};
-}
+constexpr auto kByRegion = [](const RegionScript& a, const RegionScript& b) {
+  return std::tie(a.language, a.region) < std::tie(b.language, b.region);
+};
+// A catalog of many entries asks once per entry, so each lookup is a binary search.
+static_assert(std::ranges::is_sorted(likely::kLanguages, kByLanguage));
+static_assert(std::ranges::is_sorted(likely::kRegions, kByRegion));
 
 }  // namespace
 
-std::string_view impliedScript(std::string_view language, std::string_view region) {
+std::string_view likelyScript(std::string_view language, std::string_view region) {
   if (!region.empty()) {
-    if (const std::string_view script = lookUp(language, region); !script.empty()) return script;
+    const RegionScript wanted{language, region, {}};
+    const auto found = std::ranges::lower_bound(likely::kRegions, wanted, kByRegion);
+    if (found != std::end(likely::kRegions) && found->language == language &&
+        found->region == region) {
+      return found->script;
+    }
   }
-  return lookUp(language, "");
+  const LanguageScript wanted{language, {}};
+  const auto found = std::ranges::lower_bound(likely::kLanguages, wanted, kByLanguage);
+  if (found != std::end(likely::kLanguages) && found->language == language) return found->script;
+  return {};
 }
 
 }  // namespace ondevice::platform

@@ -1,22 +1,34 @@
 #pragma once
-// The script a locale is written in when it names none, for the few languages written in more
-// than one script: there the region settles it (zh_TW is Traditional Han, zh_CN Simplified),
-// and so does the language alone (zh is Simplified). For every other language the script goes
-// without saying, and none is implied.
+// The script a locale is most likely written in when it names none, as Unicode CLDR's likely
+// subtags say (common/supplemental/likelySubtags.xml), looked up as CLDR does: the language and
+// region first, then the language alone. English is Latin, Russian Cyrillic; for the languages
+// written in more than one script the region settles it (zh_TW is Traditional Han, zh_CN
+// Simplified). The table holds every language CLDR knows (likely_script_table.h).
 //
-// A small part of CLDR's likely subtags (the Unicode Common Locale Data Repository,
-// common/supplemental/likelySubtags.xml): its entries for those languages, looked up as CLDR
-// does, language and region first, then the language alone.
-//
-//   impliedScript("zh", "TW")   // "Hant"
-//   impliedScript("zh", "SG")   // "Hans" (the language's own)
-//   impliedScript("sr", "ME")   // "Latn"
-//   impliedScript("en", "US")   // "" (written in one script)
+//   likelyScript("zh", "TW")    // "Hant"
+//   likelyScript("zh", "SG")    // "Hans" (the language's own)
+//   likelyScript("sr", "ME")    // "Latn"
+//   likelyScript("en", "")      // "Latn"
+//   likelyScript("qaa", "AQ")   // "" (a language CLDR does not know)
 
 #include <string_view>
 
 namespace ondevice::platform {
 
-std::string_view impliedScript(std::string_view language, std::string_view region);
+std::string_view likelyScript(std::string_view language, std::string_view region);
 
+namespace likely {
+
+struct LanguageScript {
+  std::string_view language;
+  std::string_view script;
+};
+
+struct RegionScript {
+  std::string_view language;
+  std::string_view region;
+  std::string_view script;
+};
+
+}  // namespace likely
 }  // namespace ondevice::platform

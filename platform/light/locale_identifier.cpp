@@ -44,10 +44,19 @@ std::vector<std::string_view> splitSubtags(std::string_view text) {
 }
 
 // The script a locale is written in: the one it names, else the one its language and region
-// imply; "" where that goes without saying.
+// imply; "" for a language whose script is not known.
 std::string_view scriptOf(const LocaleParts& locale) {
   if (!locale.script.empty()) return locale.script;
-  return impliedScript(locale.language, locale.region);
+  return likelyScript(locale.language, locale.region);
+}
+
+// Whether an entry in `offered` script serves a request for `requested`. A script the request
+// names must be the entry's, also where the entry's language is one the script table does not
+// know; a script only implied may differ only where either is unknown.
+bool scriptsAgree(const LocaleParts& requested, std::string_view offered) {
+  const std::string_view wanted = scriptOf(requested);
+  if (!requested.script.empty()) return wanted == offered;
+  return wanted.empty() || offered.empty() || wanted == offered;
 }
 
 }  // namespace
@@ -89,16 +98,12 @@ const CatalogEntry* equivalentCatalogEntry(const LocaleParts& requested,
                                            const AssetCatalog& catalog) {
   if (const CatalogEntry* exact = catalog.find(requested.identifier())) return exact;
   const bool bareLanguage = requested.script.empty() && requested.region.empty();
-  const std::string_view wantedScript = scriptOf(requested);
   for (const CatalogEntry& entry : catalog.entries()) {
     const auto offered = parseLocaleIdentifier(entry.identifier);
     if (!offered || offered->language != requested.language) continue;
     if (bareLanguage) return &entry;
     if (!requested.region.empty() && offered->region != requested.region) continue;
-    const std::string_view offeredScript = scriptOf(*offered);
-    if (wantedScript.empty() || offeredScript.empty() || wantedScript == offeredScript) {
-      return &entry;
-    }
+    if (scriptsAgree(requested, scriptOf(*offered))) return &entry;
   }
   return nullptr;
 }

@@ -33,9 +33,11 @@ std::optional<LocaleParts> parseLocaleIdentifier(std::string_view text);
 // region comes first. Else a bare language takes the catalog's first entry of that language;
 // any other request the first entry of the same language and region (any region when it names
 // none) whose script does not differ. A script counts whether it is named or implied by the
-// language and region (likely_script.h: zh_TW is Traditional, zh_CN Simplified), so a request
-// for one script never gets a model of another: zh-Hant never resolves to zh_CN. None when
-// nothing matches.
+// language and region (likely_script.h: en is Latin, zh_TW Traditional, zh_CN Simplified), so a
+// request for one script never gets a model of another: zh-Hant never resolves to zh_CN, nor
+// en-Cyrl to en_US. A script the request names matches only an entry known to be in it: for a
+// language whose script is not known, one that names the same script. None when nothing
+// matches.
 const CatalogEntry* equivalentCatalogEntry(const LocaleParts& requested,
                                            const AssetCatalog& catalog);
 

@@ -68,7 +68,9 @@ std::unique_ptr<AssetInstallationRequest> RealSpeechPlatform::assetInstallationR
     throw PlatformError("No assets are known for the requested locale.");
   }
   installed_.erase(entry->identifier);  // what the request installs is looked for afresh
-  return AssetStore(settings().storeRoot()).installationRequest(*entry);
+  auto request = AssetStore(settings().storeRoot()).installationRequest(*entry);
+  if (request) settings().requireStoreHome();
+  return request;
 }
 
 bool RealSpeechPlatform::fileExists(const std::string& path) {

@@ -30,12 +30,13 @@ constexpr auto kMostWithoutProgress = std::chrono::seconds(120);
 constexpr int64_t kSecondsPerAudioSecond = 10;
 constexpr int64_t kSamplesPerSecond = 16000;
 
-// Whether `path` is this user's own: not a link, owned by the process's user, closed to others.
+// Whether `path` is this user's own: not a link, owned by the process's user, and closed to
+// others (a directory they cannot enter, a socket they cannot connect to).
 bool ownedAlone(const fs::path& path, bool directory) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0 &&
          (directory ? S_ISDIR(info.st_mode) : S_ISSOCK(info.st_mode)) &&
-         info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
+         info.st_uid == ::geteuid() && (info.st_mode & (directory ? 077 : 022)) == 0;
 }
 
 UniqueFd connectTo(const fs::path& directory) {

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstdlib>
 #include <string_view>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/api/platform_error.h"
@@ -33,20 +35,38 @@ std::optional<fs::path> accountHome() {
   return fs::path(found->pw_dir);
 }
 
-fs::path storeRootFromEnvironment() {
-  if (const char* assets = nonEmptyEnvironment("ONDEVICE_STT_ASSETS")) return fs::absolute(assets);
-  // A relative XDG_DATA_HOME is invalid and ignored, as the base directory rules say.
-  if (const char* data = nonEmptyEnvironment("XDG_DATA_HOME"); data != nullptr && *data == '/') {
-    return fs::path(data) / "ondevice-stt" / "assets";
+// An absolute path from the environment; a relative one is invalid and ignored, as the base
+// directory rules say of XDG_DATA_HOME: it would put the store wherever the tool was started.
+const char* absoluteEnvironment(const char* name) {
+  const char* value = nonEmptyEnvironment(name);
+  return (value != nullptr && *value == '/') ? value : nullptr;
+}
+
+struct StoreLocation {
+  fs::path root;
+  std::optional<fs::path> home;  // the home directory it lies in
+};
+
+StoreLocation storeFromEnvironment() {
+  if (const char* assets = nonEmptyEnvironment("ONDEVICE_STT_ASSETS")) {
+    return {fs::absolute(assets), std::nullopt};
   }
-  if (const char* home = nonEmptyEnvironment("HOME")) {
-    return fs::absolute(home) / ".local" / "share" / "ondevice-stt" / "assets";
+  if (const char* data = absoluteEnvironment("XDG_DATA_HOME")) {
+    return {fs::path(data) / "ondevice-stt" / "assets", std::nullopt};
   }
   // A host may start the tool with no environment at all; the account still has a home.
-  if (const auto home = accountHome())
-    return *home / ".local" / "share" / "ondevice-stt" / "assets";
-  throw PlatformError(
-      "Cannot locate the asset store: none of ONDEVICE_STT_ASSETS, XDG_DATA_HOME and HOME is set");
+  std::optional<fs::path> home;
+  if (const char* fromEnvironment = absoluteEnvironment("HOME")) {
+    home = fs::path(fromEnvironment);
+  } else {
+    home = accountHome();
+  }
+  if (!home) {
+    throw PlatformError(
+        "Cannot locate the asset store: none of ONDEVICE_STT_ASSETS, XDG_DATA_HOME and HOME is "
+        "set");
+  }
+  return {*home / ".local" / "share" / "ondevice-stt" / "assets", home};
 }
 
 std::optional<unsigned> decoderThreadsFromEnvironment() {
@@ -76,7 +96,9 @@ PlatformSettings PlatformSettings::fromEnvironment() {
     settings.catalogFile = catalog;
   }
   try {
-    settings.storeRoot_ = storeRootFromEnvironment();
+    StoreLocation store = storeFromEnvironment();
+    settings.storeRoot_ = std::move(store.root);
+    settings.storeHome_ = std::move(store.home);
   } catch (...) {
     settings.storeRootFailure_ = std::current_exception();
   }
@@ -90,6 +112,14 @@ PlatformSettings PlatformSettings::fromEnvironment() {
 const fs::path& PlatformSettings::storeRoot() const {
   if (storeRootFailure_) std::rethrow_exception(storeRootFailure_);
   return storeRoot_;
+}
+
+void PlatformSettings::requireStoreHome() const {
+  std::error_code error;
+  if (storeHome_ && !fs::is_directory(*storeHome_, error)) {
+    throw PlatformError("Cannot create the asset store " + storeRoot().string() +
+                        ": the home directory " + storeHome_->string() + " does not exist");
+  }
 }
 
 }  // namespace ondevice::platform

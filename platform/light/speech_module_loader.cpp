@@ -2,12 +2,14 @@
 
 #include <dlfcn.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
 
 #include "base/regular_file.h"
+#include "base/system_error.h"
 #include "platform/api/platform_error.h"
 #include "platform/light/elf_object.h"
 #include "platform/light/library_search.h"
@@ -33,6 +35,12 @@ std::filesystem::path modulePath() {
 // program.
 std::optional<std::string> moduleProblem(const std::filesystem::path& path) {
   const RegularFile file = RegularFile::open(path.c_str());
+  // A module that is there but cannot be opened (the open-file limit reached, no permission)
+  // is neither missing nor damaged.
+  if (file.refusal() == RegularFile::Refusal::cannotOpen && file.error() != ENOENT &&
+      file.error() != ENOTDIR) {
+    return describeSystemError(path.string() + " cannot be opened", file.error());
+  }
   if (file.refusal() != RegularFile::Refusal::none || !holdsLoadableObject(file)) {
     return path.string() + " is missing, damaged or not built for this machine";
   }
@@ -43,8 +51,12 @@ std::optional<std::string> moduleProblem(const std::filesystem::path& path) {
   if (needs->soname != ONDEVICE_STT_MODULE_SONAME) {
     return path.string() + " was built for another version of ondevice-stt";
   }
-  if (const auto missing = missingLibrary(*needs, path.parent_path())) {
-    return path.string() + " needs " + *missing + ", which cannot be found";
+  try {
+    if (const auto missing = missingLibrary(*needs, path.parent_path())) {
+      return path.string() + " needs " + *missing + ", which cannot be found";
+    }
+  } catch (const LibrarySearchError& error) {
+    return error.what();
   }
   return std::nullopt;
 }

@@ -94,10 +94,11 @@ std::optional<UniqueFd> handedSocket() {
   return UniqueFd(fd);
 }
 
+// A socket at `path` that only this user may connect to (connecting takes write permission).
 void checkSocketFile(const fs::path& path) {
   struct stat info {};
   if (::lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || info.st_uid != ::geteuid() ||
-      (info.st_mode & 077) != 0) {
+      (info.st_mode & 022) != 0) {
     refuse(path.string() + " is not a socket of this user's alone");
   }
 }

@@ -219,6 +219,8 @@ const Audio kAudio[] = {
     {"random.mp3", randomBytes(65536, 2), {}},
     {"random-after-header.wav", kWav.substr(0, 44) + randomBytes(32000, 3), {}},
     {"video-only.mp4", "", 1, videoOnly},
+    // Tones that FFmpeg would synthesize from this schedule for up to a day.
+    {"schedule.sbg", "a: 300+10/50\n12:00 a\n", 1},
     {"zero-channels.wav", wav({.channels = 0, .blockAlign = 2}, kTone), 1},
     // More channels than any decoder takes: refused when the decoder is opened.
     {"thousand-channels.wav", wav({.channels = 1000}, kTone), 1},

@@ -27,6 +27,8 @@ namespace ondevice::testing::hostile {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
+using ::testing::EndsWith;
 using ::testing::StartsWith;
 
 // The binary copied beside a module of the test's own.
@@ -132,6 +134,24 @@ TEST_F(ModuleBesideACopy, ItsLibrariesAreLookedForAsTheLoaderDoes) {
   EXPECT_THAT(runProcess({binary_.string(), "is-available"}, options),
               Prints("{\"available\":true,\"language\":\"en_US\"}\n"));
 }
+
+// With the open-file limit reached while the module is checked, the error says so, not that the
+// module is damaged or a library missing. The limit leaves no descriptor beside the host's
+// streams and their copies (4 and 5), or one, taken by the module during its check (6).
+class OpenFileLimit : public ::testing::TestWithParam<rlim_t> {};
+
+TEST_P(OpenFileLimit, IsReportedAsSuch) {
+  if (kSanitizerBuild) GTEST_SKIP() << "a sanitizer's runtime opens files of its own to start";
+  ProcessOptions options;
+  options.limits[RLIMIT_NOFILE] = GetParam();
+  EXPECT_THAT(runBinary({"is-available"}, options),
+              Prints("{\"available\":false,\"language\":\"en_US\"}\n"));
+  EXPECT_THAT(run({"transcribe", "--no-prepare", "--file", kSpeechFile}, options),
+              FailsWith(AllOf(StartsWith("The speech module could not be loaded: "),
+                              EndsWith(" cannot be opened: Too many open files"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(, OpenFileLimit, ::testing::Values(4, 5, 6));
 
 // The system model with one of its parts replaced. PocketSphinx ends the process from the
 // decoder thread that loads a malformed definition (exit() on "garbage", a fault on a file cut

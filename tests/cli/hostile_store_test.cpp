@@ -148,6 +148,27 @@ TEST(HostileInput, EmptyEnvironment) {
   EXPECT_EQ(transcribed.exitStatus, 0);
 }
 
+// HOME naming a directory that does not exist: the store under it is not made, and neither is
+// the home, even for root, who could make it. (The download would fail, too: nothing serves
+// on port 9.)
+TEST(HostileInput, AHomeThatDoesNotExistIsNotCreated) {
+  ScratchDirectory scratch;
+  const fs::path home = scratch.path() / "no-such-home";
+  const fs::path catalog = scratch.path() / "catalog.json";
+  assets::CatalogLine line;
+  line.archive = "http://127.0.0.1:9/en_US.tar.gz";
+  line.sha256 = std::string(64, '0');
+  writeText(catalog, assets::catalogJson({line}));
+  ProcessOptions options;
+  options.environment = {{"HOME", home.string()}, {"ONDEVICE_STT_CATALOG", catalog.string()}};
+  options.unsetEnvironment = {"XDG_DATA_HOME", "ONDEVICE_STT_ASSETS"};
+  EXPECT_THAT(run({"prepare"}, options),
+              FailsWith("Cannot create the asset store " + home.string() +
+                        "/.local/share/ondevice-stt/assets: the home directory " + home.string() +
+                        " does not exist"));
+  EXPECT_FALSE(fs::exists(home));
+}
+
 // The platform's catalog setting naming a FIFO without writer, an endless device or a
 // directory: a clear error naming it, at once, never a wait or a read without end.
 struct NoFile {

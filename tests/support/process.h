@@ -1,7 +1,7 @@
 #pragma once
 // The one way the tests start a program: as a host would, with the arguments as given, standard
-// input empty, both output streams captured byte for byte through pipes, default signal
-// dispositions, and the exit status read back. Options give the child more or less
+// input empty, both output streams captured byte for byte through pipes, no other descriptor,
+// default signal dispositions, and the exit status read back. Options give the child more or less
 // environment, another working directory, resource limits, ignored signals and other streams
 // (closed, a pipe whose reader has gone, a file); a Process runs in the background until it is
 // waited for or destroyed.

@@ -5,6 +5,7 @@
 
 #include "platform/api/platform_error.h"
 #include "platform/module/audio/audio_limits.h"
+#include "platform/module/audio/wav_data_extent.h"
 
 namespace ondevice::platform {
 namespace {
@@ -18,11 +19,30 @@ using namespace ffmpeg;
   throw UndecodableAudioError("Cannot open audio file " + path + ": " + why);
 }
 
-// Demuxers that hand the file to another library to play: game music (libgme) and tracker
-// modules (libopenmpt, libmodplug). Neither is a recording, and those libraries are not made to
-// read hostile files (a damaged game music file faults inside libgme), so they are never given
-// one.
-constexpr std::string_view kPlayedElsewhere[] = {"libgme", "libopenmpt", "libmodplug"};
+// Demuxers whose sound is no recording, refused by name before they read the file.
+//
+// Those that hand the file to another library to play: game music (libgme) and tracker modules
+// (libopenmpt, libmodplug). Those libraries are not made to read hostile files (a damaged game
+// music file faults inside libgme), and a game's music may loop forever.
+//
+// Those that synthesize sound from a description rather than decode recorded samples. Of the
+// demuxers in Debian 12's libavformat (5.1) that is sbg alone: it reads an SBaGen schedule of
+// binaural tones, and FFmpeg's wavesynth decoder makes the sound, for up to a day from a few
+// dozen bytes. (No other container can carry wavesynth: no muxer has a tag for it.) The rest
+// read samples or a codec's frames: MIDI sample dumps (sds), ringtones (mmf), vocoded speech
+// (codec2) and game audio with loop points (brstm, ads, genh, ...) included, whose loops FFmpeg
+// does not follow. lavfi, whose sources synthesize tones and noise, is an input device of
+// libavdevice, which the module neither links nor registers, so no probe finds it.
+struct NoRecording {
+  std::string_view demuxer;
+  std::string_view what;  // what the file is instead
+};
+constexpr NoRecording kNoRecordings[] = {
+    {"libgme", "music for libgme to play"},
+    {"libopenmpt", "music for libopenmpt to play"},
+    {"libmodplug", "music for libmodplug to play"},
+    {"sbg", "an SBaGen schedule for FFmpeg to synthesize sound from"},
+};
 
 // The demuxer FFmpeg finds for the file, when it is one a recording may come in.
 const AVInputFormat* probedFormat(const std::string& path, const std::string& url,
@@ -30,9 +50,10 @@ const AVInputFormat* probedFormat(const std::string& path, const std::string& ur
   const AVInputFormat* format = nullptr;
   const int result = av_probe_input_buffer2(input, &format, url.c_str(), nullptr, 0, 0);
   if (result < 0) fail(path, errorText(result));
-  const std::string_view name = format->name;
-  if (std::ranges::find(kPlayedElsewhere, name) != std::end(kPlayedElsewhere)) {
-    fail(path, "it is music for " + std::string(name) + " to play, not a recording");
+  const auto refused =
+      std::ranges::find(kNoRecordings, std::string_view(format->name), &NoRecording::demuxer);
+  if (refused != std::end(kNoRecordings)) {
+    fail(path, "it is " + std::string(refused->what) + ", not a recording");
   }
   return format;
 }
@@ -55,6 +76,10 @@ AudioDemuxer::AudioDemuxer(AudioSource source) : path_(source.path), input_(std:
   rawFormat->pb = input_.context();
   AVDictionary* rawOptions = nullptr;
   av_dict_set(&rawOptions, "protocol_whitelist", "none", 0);  // matches no protocol
+  // Samples after a WAV's stated data, where no chunk follows it, are the rest of the recording.
+  const bool wavRunsOn =
+      std::string_view(format->name) == "wav" && wavSamplesRunPastDataChunk(input_);
+  if (wavRunsOn) av_dict_set(&rawOptions, "ignore_length", "1", 0);
   int result = avformat_open_input(&rawFormat, url.c_str(), format, &rawOptions);
   const Dictionary unusedOptions(rawOptions);
   if (result < 0) fail(path, errorText(result));  // FFmpeg frees the context on failure
@@ -70,6 +95,8 @@ AudioDemuxer::AudioDemuxer(AudioSource source) : path_(source.path), input_(std:
   for (unsigned i = 0; i < format_->nb_streams; ++i) {
     if (static_cast<int>(i) != streamIndex_) format_->streams[i]->discard = AVDISCARD_ALL;
   }
+  // The data chunk's size still gives the stream a length, one the file is known to outrun.
+  if (wavRunsOn) format_->streams[streamIndex_]->duration = AV_NOPTS_VALUE;
 
   const AVCodecParameters& parameters = *stream().codecpar;
   if (parameters.sample_rate <= 0 || parameters.ch_layout.nb_channels <= 0) {

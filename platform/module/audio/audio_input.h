@@ -7,6 +7,7 @@
 //   AudioInput input("talk.m4a");     // throws UndecodableAudioError, or PlatformError
 //   format->pb = input.context();     // FFmpeg reads and seeks through it
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -36,6 +37,14 @@ class AudioInput {
   // The reading context over the descriptor; owned by this input, which must outlive every
   // user of it.
   AVIOContext* context() const { return io_.get(); }
+
+  // The file's size when it was opened.
+  std::uint64_t size() const { return file_.size(); }
+  // Reads exactly `count` bytes at `offset`, leaving the context's position alone; false when
+  // the file ends before or the read fails.
+  bool readAt(void* buffer, std::size_t count, std::uint64_t offset) const {
+    return file_.readExactlyAt(buffer, count, static_cast<off_t>(offset));
+  }
 
  private:
   static int read(void* opaque, uint8_t* buffer, int size);

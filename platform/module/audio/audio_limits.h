@@ -32,9 +32,9 @@ inline constexpr double kLargestTimestampJitterSeconds = 0.002;
 // against; a timestamp further ahead is taken for damage of its own, not for lost audio.
 inline constexpr double kLongestUncheckedGapSeconds = 60.0;
 
-// How much audio one file may hold, gaps included. Some inputs never end: a demuxer that
-// synthesizes sound from a script goes on for as long as it is read. Past these bounds the file
-// is refused rather than read on.
+// How much audio one file may hold, gaps included. A damaged or crafted file may go on far
+// longer than its size suggests (the demuxers that synthesize sound from a script are refused
+// before, audio_demuxer.cpp). Past these bounds the file is refused rather than read on.
 struct AudioLengthBounds {
   // Whatever the file says: a day.
   int64_t longestSeconds = 24 * 60 * 60;

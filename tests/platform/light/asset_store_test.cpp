@@ -77,8 +77,15 @@ TEST(AssetStoreLocationTest, RelativeStoreIsMadeAbsoluteAndNoVariableMeansTheAcc
   environment.set("HOME", nullptr);
   const passwd* account = ::getpwuid(::getuid());
   ASSERT_NE(account, nullptr);
-  EXPECT_EQ(PlatformSettings::fromEnvironment().storeRoot(),
-            fs::path(account->pw_dir) / ".local/share/ondevice-stt/assets");
+  const fs::path accountStore = fs::path(account->pw_dir) / ".local/share/ondevice-stt/assets";
+  EXPECT_EQ(PlatformSettings::fromEnvironment().storeRoot(), accountStore);
+
+  // A relative home is no home, as a relative XDG_DATA_HOME is no data directory: neither puts
+  // the store under the working directory.
+  environment.set("HOME", "relative/home");
+  EXPECT_EQ(PlatformSettings::fromEnvironment().storeRoot(), accountStore);
+  environment.set("XDG_DATA_HOME", "relative/data");
+  EXPECT_EQ(PlatformSettings::fromEnvironment().storeRoot(), accountStore);
 }
 
 class AssetStoreTest : public ::testing::Test {

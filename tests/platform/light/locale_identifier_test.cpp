@@ -60,7 +60,9 @@ TEST_P(LocaleIdentifierEquivalent, FindsTheCatalogEntry) {
       R"({"locales": {"en_US": {"system": "/x"}, "en_GB": {"system": "/y"},
                       "sr_RS": {"system": "/s"}, "sr_Latn_RS": {"system": "/l"},
                       "sr_Cyrl_ME": {"system": "/m"},
-                      "zh_CN": {"system": "/c"}, "zh_Hant_TW": {"system": "/z"}}})",
+                      "zh_CN": {"system": "/c"}, "zh_Hant_TW": {"system": "/z"},
+                      "de_DE": {"system": "/d"}, "ru_RU": {"system": "/r"},
+                      "qaa_AQ": {"system": "/q"}, "qab_Latn_AQ": {"system": "/b"}}})",
       "test catalog");
   const auto parsed = parseLocaleIdentifier(GetParam().text);
   const CatalogEntry* entry = parsed ? equivalentCatalogEntry(*parsed, catalog) : nullptr;
@@ -76,7 +78,7 @@ const Equivalent kEquivalents[] = {
     {"en", "en_US"},  // the first entry of the language
     {"en-GB", "en_GB"},
     {"en-Latn-US", "en_US"},
-    {"de_DE", ""},
+    {"de_DE", "de_DE"},
     {"en_AU", ""},
     {"", ""},
     {"en_US ", ""},
@@ -100,6 +102,21 @@ const Equivalent kEquivalents[] = {
     {"zh-Hans-TW", ""},
     {"zh-Hant-CN", ""},
     {"zh_HK", ""},
+    // A stated script must be the entry's for every language, also those written in one.
+    {"en-Cyrl-US", ""},
+    {"en-Arab", ""},
+    {"EN-cyrl", ""},
+    {"de-Latn-DE", "de_DE"},
+    {"de-Cyrl-DE", ""},
+    {"ru-Cyrl", "ru_RU"},
+    {"ru-Latn-RU", ""},
+    // A language whose script is unknown (here, a private-use code) matches a stated script
+    // only where its entry states the same one.
+    {"qaa-AQ", "qaa_AQ"},
+    {"qaa-Latn-AQ", ""},
+    {"qab-AQ", "qab_Latn_AQ"},
+    {"qab-Latn", "qab_Latn_AQ"},
+    {"qab-Cyrl-AQ", ""},
 };
 INSTANTIATE_TEST_SUITE_P(, LocaleIdentifierEquivalent, ::testing::ValuesIn(kEquivalents),
                          testing::numberedBy<&Equivalent::text>);

@@ -46,6 +46,25 @@ std::string loopingVgm() {
   return header + tone + loop;
 }
 
+// A 16 kHz, 16-bit mono WAV whose data chunk states `statedSeconds` and which holds
+// `seconds` of a tone, then `after`.
+std::string wavStating(int statedSeconds, int seconds, const std::string& after = "") {
+  std::string samples;
+  for (int i = 0; i < 16000 * seconds; ++i) {
+    samples += little(static_cast<uint16_t>(static_cast<int16_t>(i % 64 * 200 - 6400)), 2);
+  }
+  const std::string fmt = little(1, 2) + little(1, 2) + little(16000, 4) + little(32000, 4) +
+                          little(2, 2) + little(16, 2);
+  const std::string body = "WAVEfmt " + little(fmt.size(), 4) + fmt + "data" +
+                           little(32000 * statedSeconds, 4) + samples + after;
+  return "RIFF" + little(body.size(), 4) + body;
+}
+
+fs::path writeWav(const fs::path& dir, const std::string& bytes) {
+  testing::writeText(dir / "recording.wav", bytes);
+  return dir / "recording.wav";
+}
+
 // `seconds` of a tone as FLAC whose header states `statedSeconds` (FFmpeg reads its frames
 // to the end all the same).
 fs::path flacStating(const fs::path& dir, int seconds, int statedSeconds) {
@@ -122,14 +141,40 @@ const Reading kReadings[] = {
      },
      {},
      10.0},
-    {"a synthesized schedule that never ends",
+    {"longer than a file may be",
      [](const fs::path& dir) {
-       testing::writeText(dir / "schedule.sbg", "a: 300+10/50\n12:00 a\n");
-       return dir / "schedule.sbg";
+       ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=16000:duration=8",
+               (dir / "long.wav").string()});
+       return dir / "long.wav";
      },
      {.longestSeconds = 5},
      {},
      "its audio goes on past 5 s, the most one file may hold"},
+    // A recorder that died before its last header update: the data chunk states 1 s, and 6 s
+    // of samples follow its header with no chunk after them. The stated length is no bound.
+    {"samples past the length a WAV's data chunk states",
+     [](const fs::path& dir) { return writeWav(dir, wavStating(1, 6)); },
+     {.statedLengthMarginSeconds = 0},
+     6.0},
+    // Half a second's worth of chunk after the data: read as samples, it would lengthen the
+    // audio.
+    {"a chunk after a WAV's data",
+     [](const fs::path& dir) {
+       return writeWav(
+           dir, wavStating(1, 1, "LIST" + little(16004, 4) + "INFO" + std::string(16000, 'x')));
+     },
+     {.statedLengthMarginSeconds = 0},
+     1.0},
+    // The data chunk's size is odd, so a pad byte comes before the next chunk.
+    {"a chunk after a WAV's data of an odd size",
+     [](const fs::path& dir) {
+       std::string wav = wavStating(
+           1, 1, std::string("\x01\0", 2) + "_PMX" + little(16001, 4) + std::string(16001, 'x'));
+       wav[40] = '\x01';  // the data chunk's size, 32 001 bytes
+       return writeWav(dir, wav);
+     },
+     {.statedLengthMarginSeconds = 0},
+     1.0},
     {"three times the length its header states",
      [](const fs::path& dir) { return flacStating(dir, 3, 1); },
      {.statedLengthMarginSeconds = 0},
@@ -143,17 +188,33 @@ const Reading kReadings[] = {
 INSTANTIATE_TEST_SUITE_P(, AudioFileRead, ::testing::ValuesIn(kReadings),
                          testing::namedBy<&Reading::name>);
 
-// Game music, which libgme would play in a loop forever (and which faults inside libgme when
-// damaged), is refused before any library but FFmpeg's probe reads it.
-TEST(AudioFileOpen, RefusesMusicThatAnotherLibraryPlays) {
+// Inputs that are no recording are refused before any library but FFmpeg's probe reads them:
+// game music, which libgme would play in a loop forever (and which faults inside libgme when
+// damaged), and a schedule of tones that FFmpeg would synthesize for up to a day.
+struct Refusal {
+  std::string name;
+  std::string bytes;
+  std::string why;
+};
+
+class AudioFileOpen : public ::testing::TestWithParam<Refusal> {};
+
+TEST_P(AudioFileOpen, RefusesWhatIsNoRecording) {
   ScratchDirectory scratch;
-  const fs::path path = scratch.path() / "loop.vgm";
-  testing::writeText(path, loopingVgm());
+  const fs::path path = scratch.path() / GetParam().name;
+  testing::writeText(path, GetParam().bytes);
   EXPECT_THAT([&] { platform::openDecodedAudioFile(path.string(), {}); },
               ::testing::ThrowsMessage<platform::UndecodableAudioError>(
-                  "Cannot open audio file " + path.string() +
-                  ": it is music for libgme to play, not a recording"));
+                  "Cannot open audio file " + path.string() + ": " + GetParam().why));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    , AudioFileOpen,
+    ::testing::Values(
+        Refusal{"loop.vgm", loopingVgm(), "it is music for libgme to play, not a recording"},
+        Refusal{"schedule.sbg", "a: 300+10/50\n12:00 a\n",
+                "it is an SBaGen schedule for FFmpeg to synthesize sound from, not a recording"}),
+    testing::namedBy<&Refusal::name>);
 
 }  // namespace
 }  // namespace ondevice
