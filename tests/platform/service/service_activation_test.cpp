@@ -44,7 +44,8 @@ TEST(SocketActivation, TheFirstConnectionStartsTheServiceWithTheSocketHandedOver
   ProcessOptions options;
   options.environment["XDG_RUNTIME_DIR"] = runtime.string();
   options.environment["ONDEVICE_STT_ASSETS"] = (scratch.path() / "store").string();
-  std::vector<std::string> command = {"systemd-socket-activate", "-l", socket.string()};
+  std::vector<std::string> command = {"systemd-socket-activate", "-l", socket.string(),      "-E",
+                                      "XDG_RUNTIME_DIR",         "-E", "ONDEVICE_STT_ASSETS"};
   for (const std::string& part : binaryCommand({"serve", "--idle-exit", "2"})) {
     command.push_back(part);
   }
