@@ -1,9 +1,9 @@
 // What the readable text costs beside the decoding it follows. Runs the recognition pipeline on
-// one thread (the audio, the noise gate, the segmenter and one decoder, without the reading of
-// the voice) over each file, and measures on this thread's CPU clock the decoding, the language
-// model's odds of sentence ends (the lookups a decode makes for its words, made again) and the
-// written text. Prints one JSON line per file; with --segments, one line per utterance before it
-// (its words, pauses, the odds after every word, end and written text), to study the judgement.
+// one thread (the audio, the noise gate, voice activity detection and one decoder, without the
+// reading of the voice) over each file, and measures on this thread's CPU clock the decoding, the
+// language model's odds of sentence ends (the lookups a decode makes for its words, made again) and
+// the written text. Prints one JSON line per file; with --segments, one line per utterance before
+// it (its words, pauses, the odds after every word, end and written text), to study the judgement.
 // With --replay, it writes such lines again with other settings (NAME=VALUE, the fields of
 // SentenceSettings and, prefixed "comma.", of CommaSettings), one text per file, without
 // decoding anything; settings not given keep their defaults. With --golden, it writes the golden
@@ -26,7 +26,7 @@
 
 #include "platform/module/audio/audio_file.h"
 #include "platform/module/audio/noise_gate.h"
-#include "platform/module/audio/utterance_segmenter.h"
+#include "platform/module/audio/voice_activity_detector.h"
 #include "platform/module/decoding/decoder_pool.h"
 #include "platform/module/decoding/pocketsphinx_decoder.h"
 #include "platform/module/speech_libraries.h"
@@ -251,17 +251,17 @@ int main(int argc, char** argv) {
     };
     auto file = openDecodedAudioFile(path);
     NoiseGate gate;
-    UtteranceSegmenter segmenter;
+    VoiceActivityDetector detector;
     std::vector<int16_t> chunk;
     std::vector<int16_t> conditioned;
     while (file->read(chunk)) {
       gate.push(chunk, conditioned);
-      segmenter.push(conditioned, decode);
+      detector.push(conditioned, decode);
       conditioned.clear();
     }
     gate.finish(conditioned);
-    segmenter.push(conditioned, decode);
-    segmenter.finish(decode);
+    detector.push(conditioned, decode);
+    detector.finish(decode);
     std::printf(
         "{\"file\":%s,\"words\":%d,\"decodingSeconds\":%.6f,\"oddsSeconds\":%.6f,"
         "\"writingSeconds\":%.6f}\n",

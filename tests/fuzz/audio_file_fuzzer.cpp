@@ -22,7 +22,7 @@
 
 #include "platform/api/platform_error.h"
 #include "platform/module/audio/audio_file.h"
-#include "platform/module/audio/utterance_segmenter.h"
+#include "platform/module/audio/voice_activity_detector.h"
 #include "platform/module/speech_libraries.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   ondevice::platform::AudioFile& audio = *opened;
 
-  ondevice::platform::UtteranceSegmenter segmenter;
+  ondevice::platform::VoiceActivityDetector detector;
   int64_t samples = 0;
   int64_t previousEnd = 0;
   const auto sink = [&](Utterance utterance) {
@@ -92,10 +92,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  "a read past its bound");
       samples += static_cast<int64_t>(chunk.size());
       FUZZ_CHECK(samples <= kMostSamples, "audio past the length bound");
-      segmenter.push(chunk, sink);
+      detector.push(chunk, sink);
     }
     complete = true;
-    segmenter.finish(sink);
+    detector.finish(sink);
   } catch (const ondevice::platform::PlatformError&) {
   }
   ::unlink(path.c_str());

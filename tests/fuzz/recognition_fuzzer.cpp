@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/module/audio/utterance_segmenter.h"
+#include "platform/module/audio/voice_activity_detector.h"
 #include "platform/module/decoding/decoder_pool.h"
 #include "platform/module/decoding/pocketsphinx_decoder.h"
 #include "platform/module/speech_libraries.h"
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!whole.samples.empty()) std::memcpy(whole.samples.data(), data, whole.samples.size() * 2);
   decodeAndCheck(whole);
 
-  ondevice::platform::UtteranceSegmenter segmenter;
+  ondevice::platform::VoiceActivityDetector detector;
   int64_t previousEnd = 0;
   const auto sink = [&](Utterance utterance) {
     FUZZ_CHECK(utterance.startSample >= previousEnd, "utterances overlap");
@@ -118,9 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t at = 0;
   for (size_t step = 1; at < samples.size(); step = step * 3 + 1) {
     const size_t count = std::min(step, samples.size() - at);
-    segmenter.push(samples.subspan(at, count), sink);
+    detector.push(samples.subspan(at, count), sink);
     at += count;
   }
-  segmenter.finish(sink);
+  detector.finish(sink);
   return 0;
 }

@@ -190,7 +190,7 @@ TEST_P(DamagedStretches, AreSkippedAndLaterSpeechKeepsItsTime) {
   ASSERT_FALSE(record.segments.empty());
   ASSERT_FALSE(original.segments.empty());
   // The last utterance lies well after the damage: the same words at the same time. (The
-  // damage lies in the first 20 s, from which the recogniser picks its reading of the voice,
+  // damage lies in the first 20 s, from which the VTLN probe picks its warp,
   // so one word may come out otherwise.)
   EXPECT_LE(wordErrors(original.segments.back().text, record.segments.back().text), 1u)
       << record.segments.back().text;

@@ -11,7 +11,7 @@
 #include "platform/api/platform_error.h"
 #include "platform/module/analysis/text_stage.h"
 #include "platform/module/audio/noise_gate.h"
-#include "platform/module/audio/utterance_segmenter.h"
+#include "platform/module/audio/voice_activity_detector.h"
 #include "platform/module/decoding/decoder_pool.h"
 #include "platform/module/decoding/pocketsphinx_decoder.h"
 #include "platform/module/model/model_file_check.h"
@@ -76,12 +76,12 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
           },
           model_.notes);
       NoiseGate gate;
-      UtteranceSegmenter segmenter;
+      VoiceActivityDetector detector;
       const auto decode = [this](Utterance utterance) { pool_->submit(std::move(utterance)); };
       std::vector<int16_t> chunk;
       std::vector<int16_t> conditioned;
       const auto cut = [&] {
-        segmenter.push(conditioned, decode);
+        detector.push(conditioned, decode);
         conditioned.clear();
       };
       while (file.read(chunk)) {
@@ -90,7 +90,7 @@ class RecognitionAnalyzer final : public SpeechAnalyzer {
       }
       gate.finish(conditioned);
       cut();
-      segmenter.finish(decode);
+      detector.finish(decode);
       return file.lastSampleTime();
     } catch (...) {
       abandon(std::current_exception());

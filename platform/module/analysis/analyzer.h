@@ -12,15 +12,15 @@
 //                        (audio/audio_file.h ties these four into the AudioFile read here)
 //   noise gate           audio/noise_gate.h           noisy stretches through the noise
 //                                                     suppressor (audio/noise_suppressor.h)
-//   utterance segmenter  audio/utterance_segmenter.h  utterances cut at pauses
-//   voice probe          recognition/voice_probe.h    the reading of the voice, chosen on the
-//                                                     first utterances
-//   decoder pool         recognition/decoder_pool.h   utterances decoded on worker threads, a
-//                                                     PocketSphinx decoder each
-//                                                     (recognition/pocketsphinx_decoder.h)
-//   ordered delivery     recognition/ordered_delivery.h  results handed out in submission order
-//   text stage           recognition/text_stage.h     English written as readable text:
-//                                                     sentences, capitals, punctuation
+//   voice activity       audio/voice_activity_detector.h  utterances cut at pauses
+//   VTLN probe           decoding/vtln_probe.h        the frequency warp, chosen on the first
+//                                                     utterances
+//   decoder pool         decoding/decoder_pool.h      utterances decoded on worker threads, a
+//                                                     decoder each
+//                                                     (decoding/pocketsphinx_decoder.h, or a
+//                                                     service's warm ones)
+//   ordered delivery     decoding/ordered_delivery.h  results handed out in submission order
+//   text stage           analysis/text_stage.h        English with punctuation and truecasing
 //                                                     (text/readable_text.h)
 //   results sequence     platform/api/results_sequence.h  read by the engine's collector
 //
@@ -29,8 +29,8 @@
 //   else analyzer->cancelAndFinishNow();
 //
 // The output does not depend on the number of threads: the cuts depend on the audio alone, the
-// voice on the first utterances alone, every utterance is decoded on its own, and the text
-// stage reads the results in time order.
+// warp on the first utterances alone, every utterance is decoded on its own, and the text stage
+// reads the results in time order.
 
 #include <cstdint>
 #include <memory>

@@ -34,7 +34,7 @@ namespace {
 // phrases it puts right what the first pass gets wrong (the cards recordings: 4 of 21 words
 // wrong without it, 1 with it; over bench/accuracy's 22 degraded conditions 27.7 % of the cards
 // words against 33.1 %, LibriVox 47.2 % against 46.4 %), for 7 % more CPU time.
-// Silence removal inside the front end is off: our segmenter has already cut at silences, and
+// Silence removal inside the front end is off: voice activity detection has already cut at silences, and
 // frame numbers must stay times within the utterance.
 constexpr std::pair<const char*, const char*> kSearchSettings[] = {
     {"-fwdflat", "no"},  {"-bestpath", "yes"},   {"-topn", "2"},

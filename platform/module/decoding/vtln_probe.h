@@ -1,6 +1,7 @@
 #pragma once
-// The reading of the voice. The first utterances of a run (kProbeUtterances of them, or fewer
-// once they hold kProbeSamples together) are decoded twice, with the spectrum as it is and raised
+// The VTLN probe: vocal tract length normalisation, chosen once per run. The first utterances of
+// a run (kProbeUtterances of them, or fewer once they hold kProbeSamples together) are decoded
+// twice, with the spectrum as it is and raised
 // (FrequencyWarp::raised), and the raised reading is used for them and for every later utterance
 // when the recogniser scores it clearly higher over all of them. A low voice, or a recording
 // played slowly, is then heard as the model knows voices (recordings at speed 0.9: 60.6 % of the

@@ -1,7 +1,7 @@
 #pragma once
 // The form of the audio the recogniser hears: 16 kHz mono 16-bit samples, in frames of 10 ms.
 // The frame is the recogniser's own (its word times count frames), and the noise suppressor,
-// the noise gate and the utterance segmenter work in the same frames.
+// the noise gate and voice activity detection work in the same frames.
 //
 //   int64_t samples = frames * kRecognitionFrameSamples;   // 100 frames a second
 

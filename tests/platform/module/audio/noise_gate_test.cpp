@@ -1,4 +1,4 @@
-// The gate in front of the segmenter: clean recordings pass untouched, noisy stretches come out
+// The gate in front of voice activity detection: clean recordings pass untouched, noisy stretches come out
 // suppressed in place (no sample lost, added or moved), and the output does not depend on how
 // the samples arrive.
 

@@ -1,4 +1,4 @@
-// The reading of the voice without a recogniser: which utterances join the probe, and the
+// The VTLN probe without a recogniser: which utterances join the probe, and the
 // choice made from the scores of their two readings.
 
 #include "platform/module/decoding/vtln_probe.h"

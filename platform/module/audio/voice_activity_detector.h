@@ -1,11 +1,12 @@
 #pragma once
-// Cuts a stream of 16 kHz mono samples into utterances at silences, with an energy detector
-// that follows the background level. The cuts depend on the samples alone (not on how they are
-// chunked, nor on anything else), so that any number of decoders sees the same utterances.
+// Voice activity detection: cuts a stream of 16 kHz mono samples into utterances at silences,
+// with an energy detector that follows the background level. The cuts depend on the samples
+// alone (not on how they are chunked, nor on anything else), so that any number of decoders
+// sees the same utterances.
 //
-//   UtteranceSegmenter segmenter;
-//   for (auto& chunk : audio) segmenter.push(chunk, [](Utterance u) { decode(u); });
-//   segmenter.finish([](Utterance u) { decode(u); });
+//   VoiceActivityDetector detector;
+//   for (auto& chunk : audio) detector.push(chunk, [](Utterance u) { decode(u); });
+//   detector.finish([](Utterance u) { decode(u); });
 //
 // Memory stays bounded: silence is dropped as it passes, and an utterance is cut, at its
 // quietest stretch, once it reaches the longest length allowed. An utterance that ended at a
@@ -28,7 +29,7 @@ namespace ondevice::platform {
 // of words wrong, pink 72 %, other talkers 90 %; at 6 dB: 92, 68, 79), and 30 dB dropped most of
 // a recording 40 dB below full level (76 %; at 20 dB: 32 %). Clean speech cuts the same.
 // Every length is counted in the recognition format's 10 ms frames.
-struct SegmenterSettings {
+struct VoiceActivitySettings {
   double speechAboveFloorDb = 6;  // a frame this much above the background is speech
   double quietestSpeechDb = 20;   // and never quieter than this (dB over 1 LSB, RMS)
   int floorWindowFrames = 1000;   // the background is the level that
@@ -44,11 +45,11 @@ struct SegmenterSettings {
   int hardCutSearchFrames = 500;  // looked for within the utterance's last frames
 };
 
-class UtteranceSegmenter {
+class VoiceActivityDetector {
  public:
   using Sink = std::function<void(Utterance)>;
 
-  explicit UtteranceSegmenter(SegmenterSettings settings = {});
+  explicit VoiceActivityDetector(VoiceActivitySettings settings = {});
 
   void push(std::span<const int16_t> samples, const Sink& sink);
   // Ends the stream: an utterance still open is handed out.
@@ -62,7 +63,7 @@ class UtteranceSegmenter {
   int64_t quietestFrame(int64_t from, int64_t to) const;
   double backgroundDb(double levelDb);
 
-  SegmenterSettings settings_;
+  VoiceActivitySettings settings_;
   // Samples of the stream from bufferStartFrame_ on (whole frames, then a partial one).
   std::vector<int16_t> buffer_;
   int64_t bufferStartFrame_ = 0;

@@ -1,7 +1,7 @@
-// The segmenter that decides where utterances start and end: the cuts depend on the samples
+// Voice activity detection: where utterances start and end: the cuts depend on the samples
 // alone, never on how they arrive, and no utterance grows without bound.
 
-#include "platform/module/audio/utterance_segmenter.h"
+#include "platform/module/audio/voice_activity_detector.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ namespace {
 
 using platform::Utterance;
 using platform::UtteranceEnd;
-using platform::UtteranceSegmenter;
+using platform::VoiceActivityDetector;
 using ::testing::ElementsAreArray;
 
 constexpr int kRate = 16000;
@@ -50,7 +50,7 @@ struct Cut {
 };
 
 std::vector<Cut> segment(const std::vector<int16_t>& samples, size_t chunk) {
-  UtteranceSegmenter segmenter;
+  VoiceActivityDetector detector;
   std::vector<Cut> cuts;
   const auto sink = [&](Utterance u) {
     // What an utterance holds is exactly the stream's samples at its position.
@@ -59,9 +59,9 @@ std::vector<Cut> segment(const std::vector<int16_t>& samples, size_t chunk) {
   };
   for (size_t at = 0; at < samples.size(); at += chunk) {
     const size_t size = std::min(chunk, samples.size() - at);
-    segmenter.push(std::span(samples).subspan(at, size), sink);
+    detector.push(std::span(samples).subspan(at, size), sink);
   }
-  segmenter.finish(sink);
+  detector.finish(sink);
   return cuts;
 }
 
@@ -70,7 +70,7 @@ std::vector<int16_t> twoUtterances() {
   return audio({{1, false}, {2, true}, {1, false}, {1.5, true}, {0.2, false}, {1, true}});
 }
 
-TEST(UtteranceSegmenter, CutsAtPauses) {
+TEST(VoiceActivityDetector, CutsAtPauses) {
   const auto samples = twoUtterances();
   const auto cuts = segment(samples, samples.size());
   ASSERT_EQ(cuts.size(), 2u);
@@ -83,17 +83,17 @@ TEST(UtteranceSegmenter, CutsAtPauses) {
   EXPECT_EQ(cuts[1].start + cuts[1].length, static_cast<int64_t>(samples.size()));
 }
 
-class UtteranceSegmenterChunks : public ::testing::TestWithParam<size_t> {};
+class VoiceActivityDetectorChunks : public ::testing::TestWithParam<size_t> {};
 
-TEST_P(UtteranceSegmenterChunks, CutWhereTheWholeIsCut) {
+TEST_P(VoiceActivityDetectorChunks, CutWhereTheWholeIsCut) {
   const auto samples = twoUtterances();
   EXPECT_EQ(segment(samples, GetParam()), segment(samples, samples.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(, UtteranceSegmenterChunks, ::testing::Values(1, 159, 160, 1000, 4096),
+INSTANTIATE_TEST_SUITE_P(, VoiceActivityDetectorChunks, ::testing::Values(1, 159, 160, 1000, 4096),
                          ::testing::PrintToStringParamName());
 
-TEST(UtteranceSegmenter, SpeechWithoutPausesIsCutIntoBoundedPieces) {
+TEST(VoiceActivityDetector, SpeechWithoutPausesIsCutIntoBoundedPieces) {
   const auto samples = audio({{0.5, false}, {70, true}});
   const auto cuts = segment(samples, 3000);
   ASSERT_GE(cuts.size(), 3u);
@@ -112,17 +112,17 @@ struct EndCase {
   std::vector<UtteranceEnd> ends;
 };
 
-class UtteranceSegmenterEnds : public ::testing::TestWithParam<EndCase> {};
+class VoiceActivityDetectorEnds : public ::testing::TestWithParam<EndCase> {};
 
 // Why each utterance ended, which tells the text stage whether a sentence may end there.
-TEST_P(UtteranceSegmenterEnds, SaysWhyEachUtteranceEnded) {
+TEST_P(VoiceActivityDetectorEnds, SaysWhyEachUtteranceEnded) {
   std::vector<UtteranceEnd> ends;
   for (const Cut& cut : segment(audio(GetParam().sections), 1600)) ends.push_back(cut.end);
   EXPECT_THAT(ends, ElementsAreArray(GetParam().ends));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    , UtteranceSegmenterEnds,
+    , VoiceActivityDetectorEnds,
     ::testing::Values(
         EndCase{"APauseThenTheEnd",
                 {{1, false}, {2, true}, {1, false}, {1.5, true}},
@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                 {UtteranceEnd::cut, UtteranceEnd::cut, UtteranceEnd::endOfStream}}),
     [](const auto& info) { return info.param.name; });
 
-TEST(UtteranceSegmenter, BackgroundAloneIsNoUtterance) {
+TEST(VoiceActivityDetector, BackgroundAloneIsNoUtterance) {
   for (const bool loud : {false, true}) {
     std::mt19937 random(3);
     std::normal_distribution<double> noise(0.0, loud ? 3000.0 : 0.0);

@@ -1,4 +1,4 @@
-#include "platform/module/audio/utterance_segmenter.h"
+#include "platform/module/audio/voice_activity_detector.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,7 +19,7 @@ int binOf(double levelDb) { return std::clamp(static_cast<int>(levelDb / kBinDb)
 
 }  // namespace
 
-UtteranceSegmenter::UtteranceSegmenter(SegmenterSettings settings)
+VoiceActivityDetector::VoiceActivityDetector(VoiceActivitySettings settings)
     : settings_(settings),
       recent_(static_cast<size_t>(settings.startWindowFrames), false),
       levelCounts_(kBins, 0) {
@@ -27,7 +27,7 @@ UtteranceSegmenter::UtteranceSegmenter(SegmenterSettings settings)
 }
 
 // The level under which floorQuantile of the recent frames lie, this frame included.
-double UtteranceSegmenter::backgroundDb(double levelDb) {
+double VoiceActivityDetector::backgroundDb(double levelDb) {
   const int bin = binOf(levelDb);
   const auto window = static_cast<size_t>(settings_.floorWindowFrames);
   const size_t slot = static_cast<size_t>(framesSeen_ - 1) % window;
@@ -49,7 +49,7 @@ double UtteranceSegmenter::backgroundDb(double levelDb) {
   return kBins * kBinDb;
 }
 
-void UtteranceSegmenter::push(std::span<const int16_t> samples, const Sink& sink) {
+void VoiceActivityDetector::push(std::span<const int16_t> samples, const Sink& sink) {
   buffer_.insert(buffer_.end(), samples.begin(), samples.end());
   const auto frame = static_cast<size_t>(kFrameSamples);
   while (static_cast<size_t>(framesSeen_ - bufferStartFrame_ + 1) * frame <= buffer_.size()) {
@@ -60,7 +60,7 @@ void UtteranceSegmenter::push(std::span<const int16_t> samples, const Sink& sink
   }
 }
 
-void UtteranceSegmenter::onFrame(const Sink& sink) {
+void VoiceActivityDetector::onFrame(const Sink& sink) {
   const int64_t current = framesSeen_ - 1;
   const double level = levels_.back();
   const double background = backgroundDb(level);
@@ -115,7 +115,7 @@ void UtteranceSegmenter::onFrame(const Sink& sink) {
   }
 }
 
-void UtteranceSegmenter::finish(const Sink& sink) {
+void VoiceActivityDetector::finish(const Sink& sink) {
   if (!inSpeech_) {
     if (held_) held_->end = UtteranceEnd::endOfStream;
     handOutHeld(sink);
@@ -128,7 +128,7 @@ void UtteranceSegmenter::finish(const Sink& sink) {
   inSpeech_ = false;
 }
 
-void UtteranceSegmenter::emit(int64_t endSample, UtteranceEnd end, const Sink& sink) {
+void VoiceActivityDetector::emit(int64_t endSample, UtteranceEnd end, const Sink& sink) {
   const int64_t bufferStartSample = bufferStartFrame_ * kFrameSamples;
   const int64_t startSample = utteranceStartFrame_ * kFrameSamples;
   previousEndFrame_ = (endSample + kFrameSamples - 1) / kFrameSamples;
@@ -147,14 +147,14 @@ void UtteranceSegmenter::emit(int64_t endSample, UtteranceEnd end, const Sink& s
   }
 }
 
-void UtteranceSegmenter::handOutHeld(const Sink& sink) {
+void VoiceActivityDetector::handOutHeld(const Sink& sink) {
   if (!held_) return;
   Utterance utterance = std::move(*held_);
   held_.reset();
   sink(std::move(utterance));
 }
 
-void UtteranceSegmenter::dropBefore(int64_t frame) {
+void VoiceActivityDetector::dropBefore(int64_t frame) {
   const int64_t count = std::min(frame, framesSeen_) - bufferStartFrame_;
   if (count <= 0) return;
   // During silence only in batches; after an utterance, at once (its samples are gone).
@@ -164,7 +164,7 @@ void UtteranceSegmenter::dropBefore(int64_t frame) {
   bufferStartFrame_ += count;
 }
 
-int64_t UtteranceSegmenter::quietestFrame(int64_t from, int64_t to) const {
+int64_t VoiceActivityDetector::quietestFrame(int64_t from, int64_t to) const {
   int64_t quietest = from;
   for (int64_t frame = from; frame < to; ++frame) {
     if (levels_[static_cast<size_t>(frame - bufferStartFrame_)] <=
