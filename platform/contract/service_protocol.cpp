@@ -1,8 +1,11 @@
 #include "platform/contract/service_protocol.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <limits>
 #include <nlohmann/json.hpp>
+
+#include "platform/contract/json_keys.h"
 
 namespace ondevice::platform::service {
 namespace {
@@ -18,34 +21,8 @@ constexpr std::pair<Reply::Kind, const char*> kReplyNames[] = {
 
 Json time(const MediaTime& t) { return Json::array({t.value, t.timescale}); }
 
-// The parsed object when `payload` is one whose keys are exactly `keys`, with "type" `type`.
-// Duplicate keys are refused: a SAX pass counts every key as written.
-class KeyCounter final : public nlohmann::json_sax<Json> {
- public:
-  size_t topLevelKeys = 0;
-  bool key(string_t&) override {
-    if (depth_ == 1) ++topLevelKeys;
-    return true;
-  }
-  bool start_object(std::size_t) override { return ++depth_ > 0; }
-  bool end_object() override { return --depth_ >= 0; }
-  bool start_array(std::size_t) override { return ++depth_ > 0; }
-  bool end_array() override { return --depth_ >= 0; }
-  bool null() override { return true; }
-  bool boolean(bool) override { return true; }
-  bool number_integer(number_integer_t) override { return true; }
-  bool number_unsigned(number_unsigned_t) override { return true; }
-  bool number_float(number_float_t, const string_t&) override { return true; }
-  bool string(string_t&) override { return true; }
-  bool binary(binary_t&) override { return false; }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-    return false;
-  }
-
- private:
-  int depth_ = 0;
-};
-
+// The parsed object when `payload` is one whose keys are exactly `keys`, each written once (the
+// parsed document would keep only the last of a repeated key).
 std::optional<Json> objectWithKeys(std::string_view payload,
                                    std::initializer_list<const char*> keys) {
   const Json document = Json::parse(payload, nullptr, /*allow_exceptions=*/false);
@@ -53,8 +30,10 @@ std::optional<Json> objectWithKeys(std::string_view payload,
   for (const char* key : keys) {
     if (!document.contains(key)) return std::nullopt;
   }
-  KeyCounter counter;
-  if (!Json::sax_parse(payload, &counter) || counter.topLevelKeys != keys.size()) {
+  const auto written = writtenKeys(payload);
+  if (!written || std::count_if(written->begin(), written->end(), [](const WrittenKey& key) {
+                    return key.first == 1;
+                  }) != static_cast<std::ptrdiff_t>(keys.size())) {
     return std::nullopt;
   }
   return document;

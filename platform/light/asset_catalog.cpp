@@ -8,6 +8,7 @@
 #include "base/regular_file.h"
 #include "base/system_error.h"
 #include "platform/api/platform_error.h"
+#include "platform/contract/json_keys.h"
 #include "platform/light/locale_identifier.h"
 
 namespace ondevice::platform {
@@ -138,51 +139,23 @@ CatalogEntry parseEntry(const std::string& key, const Json& value, const std::st
   return entry;
 }
 
-// Records the keys of the top-level "locales" object in file order, in one pass. (nlohmann's
-// parse callback cannot do this in linear time: it scans an object's members at the end of
-// each nested object.) A repeated "locales" replaces the earlier one, as in the parsed document.
-class LocaleKeyRecorder final : public nlohmann::json_sax<Json> {
- public:
-  const std::vector<std::string>& keys() const { return keys_; }
-
-  bool key(string_t& key) override {
-    if (depth_ == 1) {
-      inLocales_ = key == "locales";
-      if (inLocales_) keys_.clear();
-    } else if (depth_ == 2 && inLocales_) {
-      keys_.push_back(key);
+// The keys of the top-level "locales" object in file order. A repeated "locales" replaces the
+// earlier one, as in the parsed document.
+std::optional<std::vector<std::string>> localeKeysInOrder(const std::string& json) {
+  const auto keys = writtenKeys(json);
+  if (!keys) return std::nullopt;
+  std::vector<std::string> localeKeys;
+  bool inLocales = false;
+  for (const auto& [depth, key] : *keys) {
+    if (depth == 1) {
+      inLocales = key == "locales";
+      if (inLocales) localeKeys.clear();
+    } else if (depth == 2 && inLocales) {
+      localeKeys.push_back(key);
     }
-    return true;
   }
-  bool start_object(std::size_t) override { return open(); }
-  bool end_object() override { return close(); }
-  bool start_array(std::size_t) override { return open(); }
-  bool end_array() override { return close(); }
-  bool null() override { return true; }
-  bool boolean(bool) override { return true; }
-  bool number_integer(number_integer_t) override { return true; }
-  bool number_unsigned(number_unsigned_t) override { return true; }
-  bool number_float(number_float_t, const string_t&) override { return true; }
-  bool string(string_t&) override { return true; }
-  bool binary(binary_t&) override { return true; }
-  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-    return false;
-  }
-
- private:
-  bool open() {
-    ++depth_;
-    return true;
-  }
-  bool close() {
-    --depth_;
-    return true;
-  }
-
-  std::vector<std::string> keys_;
-  int depth_ = 0;
-  bool inLocales_ = false;
-};
+  return localeKeys;
+}
 
 }  // namespace
 
@@ -198,9 +171,9 @@ AssetCatalog AssetCatalog::parse(const std::string& json, const std::string& sou
   if (locales == document.end()) fail(source, "it has no \"locales\" object");
   if (!locales->is_object()) fail(source, "\"locales\" must be an object");
 
-  LocaleKeyRecorder recorder;
-  if (!Json::sax_parse(json, &recorder)) fail(source, "not valid JSON");  // parsed above
-  const std::vector<std::string>& localeKeys = recorder.keys();
+  const auto keys = localeKeysInOrder(json);
+  if (!keys) fail(source, "not valid JSON");  // parsed above
+  const std::vector<std::string>& localeKeys = *keys;
 
   AssetCatalog catalog;
   catalog.entries_.reserve(localeKeys.size());

@@ -22,7 +22,12 @@ bool DecodeSlots::acquireFirst(const std::function<void()>& stillWaiting) {
   while (waiting_.front() != ticket || inUse_ >= capacity_) {
     if (freed_.wait_until(lock, beat) == std::cv_status::timeout) {
       lock.unlock();
-      stillWaiting();  // may throw: the wait is given up
+      try {
+        stillWaiting();
+      } catch (...) {
+        lock.lock();  // the wait is given up; the ticket leaves the queue under the lock
+        throw;
+      }
       lock.lock();
       beat = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     }
@@ -36,6 +41,11 @@ bool DecodeSlots::tryAcquireFurther() {
   if (!waiting_.empty() || inUse_ >= capacity_) return false;
   ++inUse_;
   return true;
+}
+
+size_t DecodeSlots::waiting() {
+  const std::lock_guard lock(mutex_);
+  return waiting_.size();
 }
 
 void DecodeSlots::release() {

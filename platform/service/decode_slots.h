@@ -34,6 +34,8 @@ class DecodeSlots {
   bool acquireFirst(const std::function<void()>& stillWaiting);
   bool tryAcquireFurther();
   void release();
+  // Requests waiting for their first decoder now.
+  size_t waiting();
 
  private:
   const unsigned capacity_;
