@@ -75,7 +75,7 @@ struct ServiceModel {
   ModelFiles files;
 };
 
-// Everything the service needs to run (platform/service/speech_service.h).
+// Everything the service needs to run (platform/module/service/speech_service.h).
 struct ServiceJob {
   std::filesystem::path directory;  // $XDG_RUNTIME_DIR/ondevice-stt
   std::string build;                // the module's soname, which clients must match

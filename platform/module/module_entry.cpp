@@ -9,7 +9,7 @@
 #include "platform/module/assets/asset_installer.h"
 #include "platform/module/audio/audio_file.h"
 #include "platform/module/speech_libraries.h"
-#include "platform/service/speech_service.h"
+#include "platform/module/service/speech_service.h"
 
 namespace ondevice::platform {
 namespace {

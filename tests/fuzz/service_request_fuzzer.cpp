@@ -21,7 +21,7 @@
 #include "base/system_error.h"
 #include "base/unique_fd.h"
 #include "platform/contract/service_protocol.h"
-#include "platform/service/service_session.h"
+#include "platform/module/service/service_session.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/service/speech_service.h"
+#include "platform/module/service/speech_service.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -23,8 +23,8 @@
 #include "platform/contract/model_identity.h"
 #include "platform/contract/service_protocol.h"
 #include "platform/module/analysis/analyzer.h"
-#include "platform/service/service_place.h"
-#include "platform/service/service_session.h"
+#include "platform/module/service/service_place.h"
+#include "platform/module/service/service_session.h"
 
 namespace ondevice::platform {
 namespace {

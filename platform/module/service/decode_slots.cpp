@@ -1,4 +1,4 @@
-#include "platform/service/decode_slots.h"
+#include "platform/module/service/decode_slots.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "platform/service/service_session.h"
+#include "platform/module/service/service_session.h"
 
 #include <atomic>
 #include <chrono>

@@ -22,7 +22,7 @@
 
 #include "platform/contract/model_parts.h"
 #include "platform/module/decoding/pocketsphinx_decoder.h"
-#include "platform/service/decode_slots.h"
+#include "platform/module/service/decode_slots.h"
 
 namespace ondevice::platform {
 

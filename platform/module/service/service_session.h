@@ -13,8 +13,8 @@
 #include <string>
 
 #include "base/unique_fd.h"
-#include "platform/service/decode_slots.h"
-#include "platform/service/warm_models.h"
+#include "platform/module/service/decode_slots.h"
+#include "platform/module/service/warm_models.h"
 
 namespace ondevice::platform {
 

@@ -1,4 +1,4 @@
-#include "platform/service/service_place.h"
+#include "platform/module/service/service_place.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,4 +1,4 @@
-#include "platform/service/warm_models.h"
+#include "platform/module/service/warm_models.h"
 
 #include "platform/api/platform_error.h"
 #include "platform/contract/model_identity.h"

@@ -2,7 +2,7 @@
 // bound wait (others are busy), a further decoder goes only to a request when nobody waits, and
 // a request that gives up its wait leaves the queue to the ones behind it.
 
-#include "platform/service/decode_slots.h"
+#include "platform/module/service/decode_slots.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
