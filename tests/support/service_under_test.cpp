@@ -41,6 +41,8 @@ ServiceUnderTest::ServiceUnderTest(const fs::path& scratch, std::vector<std::str
   sharedEnvironment_["ONDEVICE_STT_ASSETS"] = store_.string();
   for (const auto& [name, value] : options.environment) sharedEnvironment_[name] = value;
   options.environment = sharedEnvironment_;
+  // It lives as long as the test: the test's own timeout bounds it.
+  options.timeout = std::chrono::hours(1);
   arguments.insert(arguments.begin(), "serve");
   process_ = std::make_unique<Process>(binaryCommand(arguments), options);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
