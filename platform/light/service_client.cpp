@@ -21,8 +21,10 @@ using Clock = std::chrono::steady_clock;
 
 // The service reports at least every second; a silence this long is a stalled service.
 constexpr int kSilenceMs = 10'000;
-// A request may wait this long for a decoder before the client does the work itself.
-constexpr auto kMostQueued = std::chrono::seconds(60);
+// A request waits its turn for a decoder while the service reports that it waits: the service
+// bounds how many may wait, and each of them is decoded in turn. Only a wait far past any
+// queue's (a service that says it waits and never serves) sends the client back in-process.
+constexpr auto kMostQueued = std::chrono::minutes(10);
 // And the analysis may go this long without reading further into the file, and take no longer
 // in all than this plus ten seconds for every second of audio read (decoding takes about a
 // tenth of a second per second): the wait is bound by the audio's length.

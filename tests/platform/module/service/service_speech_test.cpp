@@ -45,14 +45,19 @@ void expectSameRun(const ProcessResult& actual, const ProcessResult& expected,
 }
 
 // Speech of several kinds (a deep voice read raised, narrowband, noise), silence, a file that
-// is no audio and one that is missing: what decoders carry from one request to the next, or
-// the service from one file to the next, would show in one of them.
-TEST(ServiceSpeech, AnswersEveryFileAsInProcessInAnyOrderAndAtAnyConcurrency) {
-  ScratchDirectory scratch;
-  const fs::path dir = scratch.path();
-  std::vector<fs::path> files;
-  for (const auto& clip : speech::librivoxClips()) files.push_back(clip.path);
+// is no audio and one that is missing, with what an in-process run writes for each: what
+// decoders carry from one request to the next, or the service from one file to the next, would
+// show in one of them.
+struct Files {
+  std::vector<fs::path> paths;
+  std::map<fs::path, ProcessResult> expected;
+  size_t audio = 0;  // how many of them the service answers
+};
+
+Files filesIn(const fs::path& dir, const ProcessOptions& client) {
+  Files files;
   const auto clips = speech::librivoxClips();
+  for (const auto& clip : clips) files.paths.push_back(clip.path);
   const fs::path slowed = dir / "slowed.wav";
   sox({"-R", clips[1].path, slowed.string(), "speed", "0.9"});
   const fs::path narrow = dir / "narrow.wav";
@@ -63,37 +68,51 @@ TEST(ServiceSpeech, AnswersEveryFileAsInProcessInAnyOrderAndAtAnyConcurrency) {
   sox({"-n", "-r", "16000", "-b", "16", "-c", "1", silence.string(), "trim", "0", "3"});
   const fs::path text = dir / "notes.wav";
   writeText(text, "not audio at all\n");
-  for (const fs::path& file : {slowed, narrow, noisy, silence, text, dir / "missing.wav"}) {
-    files.push_back(file);
+  for (const fs::path& file : {slowed, narrow, noisy, silence}) files.paths.push_back(file);
+  files.audio = files.paths.size();
+  files.paths.push_back(text);
+  files.paths.push_back(dir / "missing.wav");
+  for (const fs::path& file : files.paths) {
+    files.expected[file] = transcribe(file, inProcess(client));
   }
-  ServiceUnderTest service(dir);
-  std::map<fs::path, ProcessResult> expected;
-  for (const fs::path& file : files) {
-    expected[file] = transcribe(file, inProcess(service.clientOptions()));
-  }
+  return files;
+}
 
-  std::vector<fs::path> order = files;
+std::string answered(size_t requests) {
+  return "{\"requests\":" + std::to_string(requests) + ",\"stopped\":\"signal\"}\n";
+}
+
+TEST(ServiceSpeech, AnswersEveryFileAsInProcessInAnyOrder) {
+  ScratchDirectory scratch;
+  ServiceUnderTest service(scratch.path());
+  const Files files = filesIn(scratch.path(), service.clientOptions());
+  std::vector<fs::path> order = files.paths;
   for (const unsigned seed : {1u, 2u}) {
     std::shuffle(order.begin(), order.end(), std::mt19937(seed));
     for (const fs::path& file : order) {
-      expectSameRun(transcribe(file, service.clientOptions()), expected.at(file), file);
+      expectSameRun(transcribe(file, service.clientOptions()), files.expected.at(file), file);
     }
-  }
-  // All at once: more requests than decoders, so that some wait their turn.
-  std::vector<std::unique_ptr<Process>> running;
-  for (const fs::path& file : order) {
-    running.push_back(std::make_unique<Process>(
-        binaryCommand({"transcribe", "--file", file.string()}), service.clientOptions()));
-  }
-  for (size_t i = 0; i < order.size(); ++i) {
-    expectSameRun(running[i]->wait(), expected.at(order[i]), order[i]);
   }
   const ProcessResult& end = service.stop();
   EXPECT_EQ(end.exitStatus, 0);
   EXPECT_EQ(end.err, "");
-  // Every audio file of the three rounds was answered by the service itself.
-  EXPECT_EQ(end.out,
-            "{\"requests\":" + std::to_string(3 * (files.size() - 2)) + ",\"stopped\":\"signal\"}\n");
+  EXPECT_EQ(end.out, answered(2 * files.audio));  // every audio file answered by the service
+}
+
+// All at once: more requests than decoders, so that most wait their turn.
+TEST(ServiceSpeech, AnswersEveryFileAsInProcessAtOnce) {
+  ScratchDirectory scratch;
+  ServiceUnderTest service(scratch.path());
+  const Files files = filesIn(scratch.path(), service.clientOptions());
+  std::vector<std::unique_ptr<Process>> running;
+  for (const fs::path& file : files.paths) {
+    running.push_back(std::make_unique<Process>(
+        binaryCommand({"transcribe", "--file", file.string()}), service.clientOptions()));
+  }
+  for (size_t i = 0; i < files.paths.size(); ++i) {
+    expectSameRun(running[i]->wait(), files.expected.at(files.paths[i]), files.paths[i]);
+  }
+  EXPECT_EQ(service.stop().out, answered(files.audio));
 }
 
 // The model's dictionary replaced between two requests, as an install puts a new model in
@@ -124,7 +143,7 @@ TEST(ServiceSpeech, LoadsTheModelAnewWhenItsFilesChange) {
   expectSameRun(after, transcribe(clip, inProcess(client)), "after");
   EXPECT_NE(after.out, before.out);
   EXPECT_THAT(after.out, ::testing::Not(::testing::HasSubstr("John")));
-  EXPECT_EQ(service.stop().out, "{\"requests\":2,\"stopped\":\"signal\"}\n");
+  EXPECT_EQ(service.stop().out, answered(2));
 }
 
 // SIGTERM while a transcription is in flight: it is answered whole, then the service ends.
@@ -138,7 +157,7 @@ TEST(ServiceSpeech, EndsOnSigtermAfterTheRequestsInFlight) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // well inside its decoding
   const ProcessResult& end = service.stop();
   expectSameRun(client.wait(), expected, joined.string());
-  EXPECT_EQ(end.out, "{\"requests\":1,\"stopped\":\"signal\"}\n");
+  EXPECT_EQ(end.out, answered(1));
 }
 
 TEST(ServiceIdle, EndsAfterItsIdleTimeWithOneRecord) {
