@@ -19,11 +19,17 @@ namespace {
 
 constexpr const char* kModuleFileName = "ondevice-stt-speech.so";
 
+// The module's folder is found from the running binary's own folder (/proc/self/exe, with every
+// link resolved), by a path relative to it that the build fixes: a tree works wherever it is
+// installed or moved, and neither the working directory nor LD_LIBRARY_PATH can put another
+// module in its place.
 std::filesystem::path modulePath() {
   std::error_code error;
   const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) throw PlatformError("Cannot locate the running program: " + error.message());
-  return executable.parent_path() / kModuleFileName;
+  // The binary's folder has no link left in it, so a ".." may be taken away by the letter.
+  return (executable.parent_path() / ONDEVICE_STT_MODULE_DIR_FROM_BINARY / kModuleFileName)
+      .lexically_normal();
 }
 
 // Why the module at `path` cannot be loaded; none when it can, as far as can be told without

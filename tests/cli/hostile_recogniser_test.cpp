@@ -31,18 +31,21 @@ using ::testing::AllOf;
 using ::testing::EndsWith;
 using ::testing::StartsWith;
 
-// The binary copied beside a module of the test's own.
+// The binary copied into a tree of the test's own, where a module of the test's own is its
+// module.
 class ModuleBesideACopy : public ::testing::Test {
  protected:
-  void SetUp() override { fs::copy_file(binaryPath(), binary_); }
-
-  static std::string realModule() {
-    return readText(fs::path(binaryPath()).parent_path() / "ondevice-stt-speech.so");
+  void SetUp() override {
+    fs::create_directories(binary_.parent_path());
+    fs::create_directories(module_.parent_path());
+    fs::copy_file(binaryPath(), binary_);
   }
 
+  static std::string realModule() { return readText(moduleOf(binaryPath())); }
+
   ScratchDirectory scratch_;
-  const fs::path binary_ = scratch_.path() / "ondevice-stt";
-  const fs::path module_ = scratch_.path() / "ondevice-stt-speech.so";
+  const fs::path binary_ = scratch_.path() / "bin" / "ondevice-stt";
+  const fs::path module_ = moduleOf(binary_);
 };
 
 // The real module naming libcurX.so.4 where it names libcurl.so.4: as after an upgrade of

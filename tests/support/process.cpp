@@ -273,6 +273,11 @@ ProcessResult runTool(const std::vector<std::string>& argv, const ProcessOptions
 std::string binaryPath() { return ONDEVICE_STT_BINARY; }
 std::string sourceDirectory() { return ONDEVICE_STT_SOURCE_DIR; }
 
+std::filesystem::path moduleOf(const std::filesystem::path& binary) {
+  return (binary.parent_path() / ONDEVICE_STT_MODULE_DIR_FROM_BINARY / "ondevice-stt-speech.so")
+      .lexically_normal();
+}
+
 std::vector<std::string> binaryCommand(const std::vector<std::string>& arguments) {
   std::vector<std::string> argv{binaryPath()};
   argv.insert(argv.end(), arguments.begin(), arguments.end());

@@ -119,5 +119,8 @@ ProcessResult runBinary(const std::vector<std::string>& arguments,
 
 std::string binaryPath();
 std::string sourceDirectory();
+// The speech module that a binary at `binary` opens: in the module's folder of the installed
+// layout, relative to the binary's folder (for this build's binary: its module).
+std::filesystem::path moduleOf(const std::filesystem::path& binary);
 
 }  // namespace ondevice::testing
