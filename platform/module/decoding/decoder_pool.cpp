@@ -156,16 +156,23 @@ unsigned DecoderPool::decodersAcquired() const {
 }
 
 std::unique_ptr<UtteranceDecoder> DecoderPool::acquireDecoder() {
+  {
+    std::lock_guard lock(mutex_);
+    ++decodersAcquiring_;
+  }
   try {
     auto decoder = decoders_->acquire();
     std::lock_guard lock(mutex_);
+    --decodersAcquiring_;
     ++decodersAcquired_;
     return decoder;
   } catch (...) {
+    // Workers start side by side and may be answered in any order: a refusal ends the run only
+    // when no decoder was had and none is still coming.
     std::unique_lock lock(mutex_);
-    const bool first = decodersAcquired_ == 0;
+    const bool none = --decodersAcquiring_ == 0 && decodersAcquired_ == 0;
     lock.unlock();
-    if (first) fail(std::current_exception());
+    if (none) fail(std::current_exception());
     return nullptr;
   }
 }

@@ -128,6 +128,7 @@ class DecoderPool {
   int64_t submittedSamples_ = 0;
   unsigned idleWorkers_ = 0;
   unsigned decodersAcquired_ = 0;
+  unsigned decodersAcquiring_ = 0;
   bool stopping_ = false;
   std::exception_ptr failure_;
   std::vector<std::thread> workers_;

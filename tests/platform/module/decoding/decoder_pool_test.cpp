@@ -43,8 +43,11 @@ Utterance utterance(int number, int64_t start, int64_t seconds) {
 struct Script {
   std::optional<int> failOnUtterance;     // this utterance's decoding throws
   std::optional<unsigned> refuseAcquire;  // the acquisition with this number (from 0) throws
-  std::chrono::microseconds slowest{0};   // decodings take up to this long, varying
-  int64_t raisedGainPerFrame = 0;         // how much better the raised warp scores
+  bool firstAnsweredLast = false;         // acquisition 0 returns only after that refusal
+  bool warm = false;                      // decoders are loaded: several start at once
+  std::atomic<bool> refused{false};
+  std::chrono::microseconds slowest{0};  // decodings take up to this long, varying
+  int64_t raisedGainPerFrame = 0;        // how much better the raised warp scores
   std::atomic<unsigned> acquired{0};
   std::atomic<unsigned> released{0};
 };
@@ -77,14 +80,20 @@ class ScriptedSource final : public DecoderSource {
   explicit ScriptedSource(Script& script) : script_(script) {}
   std::unique_ptr<UtteranceDecoder> acquire() override {
     const unsigned number = attempts_++;
-    if (script_.refuseAcquire == number)
+    if (script_.refuseAcquire == number) {
+      script_.refused = true;
       throw PlatformError("no decoder " + std::to_string(number));
+    }
+    while (number == 0 && script_.firstAnsweredLast && !script_.refused) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     ++script_.acquired;
     return std::make_unique<ScriptedDecoder>(script_);
   }
   void release(std::unique_ptr<UtteranceDecoder> decoder) noexcept override {
     if (decoder) ++script_.released;
   }
+  bool keepsDecodersWarm() const override { return script_.warm; }
 
  private:
   Script& script_;
@@ -161,6 +170,15 @@ TEST(DecoderPool, OnlyAFirstDecoderThatCannotBeHadFailsTheRun) {
   const Delivered outcome = run(later, 3, 30, 10);
   EXPECT_THAT(outcome.texts, ElementsAreArray(inOrder(30)));
   EXPECT_THAT(later.acquired.load(), Ge(1u));
+
+  // Two workers start at once and the second is refused while the first still loads: a further
+  // decoder was refused, not the first.
+  Script overtaken;
+  overtaken.refuseAcquire = 1;
+  overtaken.firstAnsweredLast = true;
+  overtaken.warm = true;
+  EXPECT_THAT(run(overtaken, 2, 3, 2).texts, ElementsAreArray(inOrder(3)));
+  EXPECT_EQ(overtaken.acquired.load(), 1u);
 
   Script first;
   first.refuseAcquire = 0;
