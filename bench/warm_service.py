@@ -3,9 +3,14 @@ temporary directory, so that it neither meets nor disturbs a service of the user
 the benchmarks read of running processes (resident memory, CPU time) from /proc.
 
     with WarmService(binary) as service:
+        service.ensure_running()                 # started anew if something stopped it
         measure(argv, env=service.client_env)    # a transcription that uses the service
         service.rss_mib()                        # its resident memory now
-    service.summary                              # its end record, e.g. {"requests": 12, ...}
+    service.answered()                           # requests it answered, over all its lives
+
+On a shared machine something else may stop the service (a SIGTERM meant for another one):
+ensure_running() notices, keeps its end record and starts it again, so that a benchmark can
+repeat what the stop spoiled rather than count in-process runs as warm ones.
 """
 
 import json
@@ -86,7 +91,7 @@ class WarmService:
         self.base_env = dict(env if env is not None else os.environ)
         self.runtime = None
         self.process = None
-        self.summary = None
+        self.summaries = []  # the end record of each life, in order
 
     @property
     def client_env(self):
@@ -96,8 +101,13 @@ class WarmService:
     def pid(self):
         return self.process.pid
 
+    @property
+    def restarts(self):
+        return max(0, len(self.summaries) - 1)
+
     def start(self, timeout=120):
-        self.runtime = Path(tempfile.mkdtemp(prefix="ondevice-bench-runtime-"))
+        if self.runtime is None:
+            self.runtime = Path(tempfile.mkdtemp(prefix="ondevice-bench-runtime-"))
         argv = [str(self.binary), "serve", "--idle-exit", str(self.idle_exit)]
         for language in self.languages:
             argv += ["--language", language]
@@ -115,6 +125,21 @@ class WarmService:
             time.sleep(0.02)
         return self
 
+    def running(self):
+        return self.process is not None and self.process.poll() is None
+
+    def ensure_running(self):
+        """True when the service was running; else keeps its end record and starts it again."""
+        if self.running():
+            return True
+        self._reap()
+        self.start()
+        return False
+
+    def answered(self):
+        """Transcriptions answered whole, over every life of the service."""
+        return sum(summary.get("requests", 0) for summary in self.summaries)
+
     def rss_mib(self):
         return (status_kib(self.pid, "VmRSS") or 0) / 1024
 
@@ -124,11 +149,7 @@ class WarmService:
     def cpu_seconds(self):
         return cpu_seconds(self.pid)
 
-    def stop(self):
-        """SIGTERM, then the end record it writes once the requests in flight are answered."""
-        if self.process is None:
-            return self.summary
-        self.process.send_signal(signal.SIGTERM)
+    def _reap(self):
         try:
             out, err = self.process.communicate(timeout=120)
         except subprocess.TimeoutExpired:
@@ -136,12 +157,21 @@ class WarmService:
             out, err = self.process.communicate()
         status = self.process.returncode
         self.process = None
-        shutil.rmtree(self.runtime, ignore_errors=True)
         if status != 0:
             raise ServiceFailed(f"the service ended with status {status}: "
                                 f"{err.decode(errors='replace').strip()}")
-        self.summary = json.loads(out)
-        return self.summary
+        self.summaries.append(json.loads(out))
+
+    def stop(self):
+        """SIGTERM, then the end record it writes once the requests in flight are answered."""
+        if self.process is not None:
+            if self.process.poll() is None:
+                self.process.send_signal(signal.SIGTERM)
+            self._reap()
+        if self.runtime is not None:
+            shutil.rmtree(self.runtime, ignore_errors=True)
+            self.runtime = None
+        return self.summaries[-1] if self.summaries else None
 
     def __enter__(self):
         return self.start()
@@ -149,8 +179,11 @@ class WarmService:
     def __exit__(self, kind, *_):
         if kind is None:
             self.stop()
-        elif self.process is not None:  # already failing: stop it without judging its end
+            return
+        # Already failing: stop it without judging its end.
+        if self.process is not None:
             self.process.send_signal(signal.SIGTERM)
             self.process.communicate()
             self.process = None
+        if self.runtime is not None:
             shutil.rmtree(self.runtime, ignore_errors=True)
