@@ -45,15 +45,16 @@ def machine():
 
 
 def commit():
-    """The commit measured, and whether the product's files differ from it (docs/ and bench/
-    do not count: they change nothing that is measured)."""
+    """The commit measured, and whether the product's files differ from it (docs/, bench/ and
+    the markdown pages do not count: they change nothing that is measured)."""
     def git(*arguments):
         return subprocess.run(["git", "-C", str(ROOT), *arguments], capture_output=True,
                               text=True)
     head = git("rev-parse", "--short=12", "HEAD")
     if head.returncode != 0:
         return "not a git checkout"
-    changed = git("status", "--porcelain", "--", ".", ":(exclude)docs", ":(exclude)bench")
+    changed = git("status", "--porcelain", "--", ".", ":(exclude)docs", ":(exclude)bench",
+                  ":(exclude)*.md")
     return head.stdout.strip() + (" with local changes" if changed.stdout.strip() else "")
 
 
