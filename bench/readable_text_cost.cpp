@@ -1,13 +1,13 @@
-// What the readable text costs beside the decoding it follows. Runs the recognition pipeline on
-// one thread (the audio, the noise gate, voice activity detection and one decoder, without the
-// reading of the voice) over each file, and measures on this thread's CPU clock the decoding, the
-// language model's odds of sentence ends (the lookups a decode makes for its words, made again) and
-// the written text. Prints one JSON line per file; with --segments, one line per utterance before
-// it (its words, pauses, the odds after every word, end and written text), to study the judgement.
-// With --replay, it writes such lines again with other settings (NAME=VALUE, the fields of
-// SentenceSettings and, prefixed "comma.", of CommaSettings), one text per file, without
-// decoding anything; settings not given keep their defaults. With --golden, it writes the golden
-// text of a golden segments file, as bench/text_goldens does after a deliberate rule change.
+// What punctuation and truecasing cost beside the decoding they follow. Runs the recognition
+// pipeline on one thread (the audio, the noise gate, voice activity detection and one decoder,
+// without the VTLN probe) over each file, and measures on this thread's CPU clock the decoding,
+// the language model's odds of sentence ends (the lookups a decode makes for its words, made
+// again) and the written text. Prints one JSON line per file; with --segments, one line per
+// utterance before it (its words, pauses, the odds after every word, end and written text), to
+// study the judgement. With --replay, it writes such lines again with other settings (NAME=VALUE,
+// the fields of SentenceSettings and, prefixed "comma.", of CommaSettings), one text per file,
+// without decoding anything; settings not given keep their defaults. With --golden, it writes the
+// golden text of a golden segments file, as bench/text_goldens does after a deliberate rule change.
 //
 //   readable_text_cost MODEL_DIR FILE...   # MODEL_DIR: en-us/, en-us.lm.bin, cmudict-en-us.dict
 //   readable_text_cost MODEL_DIR --segments FILE... > segments.jsonl
