@@ -22,6 +22,7 @@
 namespace ondevice::platform {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::Each;
 using ::testing::ElementsAreArray;
 using ::testing::EndsWith;
@@ -130,14 +131,15 @@ std::vector<std::string> inOrder(int count, const std::string& suffix = "") {
 
 class PoolOfDecoders : public ::testing::TestWithParam<unsigned> {};
 
-// 30 utterances of 10 s: enough audio for every decoder to start.
+// 30 utterances of 10 s: enough audio for every decoder to start, though idle workers may take
+// the work first when decodings are quick, so never more than asked for.
 TEST_P(PoolOfDecoders, HandsResultsOutInSubmissionOrderWithinTheInFlightBound) {
   Script script;
   script.slowest = std::chrono::microseconds(2000);
   const Delivered outcome = run(script, GetParam(), 30, 10);
   EXPECT_THAT(outcome.texts, ElementsAreArray(inOrder(30)));
   EXPECT_THAT(outcome.inFlightAtSubmit, Each(Le(DecoderPool::maxInFlight(GetParam()))));
-  EXPECT_EQ(script.acquired, GetParam());
+  EXPECT_THAT(script.acquired.load(), AllOf(Ge(1u), Le(GetParam())));
   EXPECT_EQ(script.released, script.acquired);  // every decoder given back
 }
 
