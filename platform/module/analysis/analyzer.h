@@ -20,6 +20,9 @@
 //                                                     (decoding/pocketsphinx_decoder.h, or a
 //                                                     service's warm ones)
 //   ordered delivery     decoding/ordered_delivery.h  results handed out in submission order
+//   speaker adaptation   adaptation/speaker_adaptation.h  where the first decoding fits the
+//                                                     audio poorly, a second with the model's
+//                                                     means moved towards the recording
 //   text stage           analysis/text_stage.h        English with punctuation and truecasing
 //                                                     (text/readable_text.h)
 //   results sequence     platform/api/results_sequence.h  read by the engine's collector
@@ -29,8 +32,9 @@
 //   else analyzer->cancelAndFinishNow();
 //
 // The output does not depend on the number of threads: the cuts depend on the audio alone, the
-// warp on the first utterances alone, every utterance is decoded on its own, and the text stage
-// reads the results in time order.
+// warp on the first utterances alone, every utterance is decoded on its own, the adaptation is
+// learnt from the first decodings in time order, and the text stage reads the results in time
+// order.
 
 #include <cstdint>
 #include <memory>

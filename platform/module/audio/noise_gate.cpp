@@ -86,6 +86,7 @@ void NoiseGate::emit(size_t count, std::vector<int16_t>& out) {
   }
   first_ = false;
   previousNoisy_ = isNoisy;
+  heardNoise_ = heardNoise_ || isNoisy;
   raw_.erase(raw_.begin(), raw_.begin() + static_cast<ptrdiff_t>(count));
   suppressed_.erase(suppressed_.begin(), suppressed_.begin() + static_cast<ptrdiff_t>(count));
   levels_.erase(levels_.begin(), levels_.begin() + static_cast<ptrdiff_t>(previousBlockFrames_));

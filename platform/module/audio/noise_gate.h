@@ -41,6 +41,8 @@ class NoiseGate {
   void push(std::span<const int16_t> samples, std::vector<int16_t>& out);
   // Appends every sample still held.
   void finish(std::vector<int16_t>& out);
+  // Whether any stretch so far was noisy (and went through the suppressor).
+  bool heardNoise() const { return heardNoise_; }
 
  private:
   void suppress(std::span<const int16_t> frame);
@@ -55,6 +57,7 @@ class NoiseGate {
   std::vector<double> levels_;      // of the frames of the blocks before and the held one
   size_t previousBlockFrames_ = 0;  // how many of levels_ belong to the block before
   bool previousNoisy_ = false;
+  bool heardNoise_ = false;
   bool first_ = true;
 };
 

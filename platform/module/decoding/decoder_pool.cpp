@@ -28,21 +28,31 @@ std::optional<TranscriptionResult> resultFor(const Utterance& utterance, const s
 }
 
 std::optional<RecognisedUtterance> recognisedUtterance(const Utterance& utterance,
-                                                       RecognisedSpeech speech) {
+                                                       RecognisedSpeech speech, int64_t sequence) {
   auto result = resultFor(utterance, speech.text, speech.firstSample, speech.endSample);
   if (!result) return std::nullopt;
   return RecognisedUtterance{std::move(*result),
-                             SpokenSegment{std::move(speech.words), utterance.end}};
+                             SpokenSegment{std::move(speech.words), utterance.end},
+                             sequence,
+                             std::move(speech.alignment),
+                             speech.acousticScore,
+                             speech.pathFrames};
 }
 
 DecoderPool::DecoderPool(std::shared_ptr<DecoderSource> decoders, unsigned maxDecoders,
-                         Deliver deliver, RecogniserNotes notes)
+                         Deliver deliver, RecogniserNotes notes, DecodingPass pass)
     : decoders_(std::move(decoders)),
       maxDecoders_(std::max(1u, maxDecoders)),
       maxInFlight_(maxInFlight(maxDecoders_)),
       warm_(decoders_->keepsDecodersWarm()),
       notes_(std::move(notes)),
-      delivery_(std::move(deliver)) {}
+      transform_(std::move(pass.transform)),
+      delivery_(std::move(deliver)) {
+  if (pass.warp) {
+    probe_.close();
+    warp_ = pass.warp;
+  }
+}
 
 DecoderPool::~DecoderPool() {
   stop();
@@ -127,7 +137,7 @@ void DecoderPool::chooseWhenProbed() {
   warp_ = chooseFrequencyWarp(readings);
   for (auto& [sequence, probed] : probed_) {
     RecognisedSpeech& speech = *warp_ == FrequencyWarp::raised ? *probed.raised : *probed.plain;
-    delivery_.finish(sequence, recognisedUtterance(*probed.utterance, std::move(speech)));
+    delivery_.finish(sequence, recognisedUtterance(*probed.utterance, std::move(speech), sequence));
   }
   probed_.clear();
   // Later utterances wait in the queue for the choice.
@@ -144,10 +154,16 @@ void DecoderPool::complete(const Job& job, RecognisedSpeech speech) {
       --probeDecodingsLeft_;
       chooseWhenProbed();
     } else {
-      delivery_.finish(job.sequence, recognisedUtterance(*job.utterance, std::move(speech)));
+      delivery_.finish(job.sequence,
+                       recognisedUtterance(*job.utterance, std::move(speech), job.sequence));
     }
   }
   progress_.notify_all();
+}
+
+std::optional<FrequencyWarp> DecoderPool::frequencyWarp() const {
+  std::lock_guard lock(mutex_);
+  return warp_;
 }
 
 unsigned DecoderPool::decodersAcquired() const {
@@ -188,12 +204,33 @@ void DecoderPool::work() {
   note(notes_.loadingModel.c_str());
   std::unique_ptr<UtteranceDecoder> decoder = acquireDecoder();
   if (!decoder) return;
-  // Given back however the work ends (a source ignores none).
+  // Given back however the work ends (a source ignores none), cleared of the run's transform: a
+  // decoder that cannot be is not given back.
   struct Return {
     DecoderSource& source;
     std::unique_ptr<UtteranceDecoder>& decoder;
-    ~Return() { source.release(std::move(decoder)); }
-  } const giveBack{*decoders_, decoder};
+    bool adapted = false;
+    ~Return() {
+      if (adapted && decoder) {
+        try {
+          decoder->adapt(nullptr);
+        } catch (...) {
+          decoder.reset();
+        }
+      }
+      source.release(std::move(decoder));
+    }
+  } giveBack{*decoders_, decoder};
+  if (transform_) {
+    try {
+      giveBack.adapted = true;
+      decoder->adapt(transform_.get());
+    } catch (...) {
+      decoder.reset();
+      fail(std::current_exception());
+      return;
+    }
+  }
   note(notes_.decoding.c_str());
   while (true) {
     Job job;

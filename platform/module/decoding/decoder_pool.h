@@ -45,6 +45,20 @@ namespace ondevice::platform {
 struct RecognisedUtterance {
   TranscriptionResult result;
   SpokenSegment spoken;
+  // What speaker adaptation reads of the decoding: which utterance of the stream it was (from 0,
+  // in the order submitted), its words' pronunciations and frames, and the path's acoustic
+  // score over its frames.
+  int64_t sequence = 0;
+  std::vector<RecognisedSpeech::AlignedWord> alignment;
+  int64_t acousticScore = 0;
+  int64_t pathFrames = 0;
+};
+
+// How a pool decodes, past its defaults: a reading of the spectrum fixed in advance (no probe),
+// and a transform of the means every decoder takes for the run and is cleared of after it.
+struct DecodingPass {
+  std::optional<FrequencyWarp> warp;
+  std::shared_ptr<const MeanTransform> transform;
 };
 
 class DecoderPool {
@@ -64,7 +78,7 @@ class DecoderPool {
   // Each worker notes what it does through `notes`, when given: loading its model, then
   // decoding, then nothing once it ends. The pool keeps the texts for as long as its workers run.
   DecoderPool(std::shared_ptr<DecoderSource> decoders, unsigned maxDecoders, Deliver deliver,
-              RecogniserNotes notes = {});
+              RecogniserNotes notes = {}, DecodingPass pass = {});
   // Stops the workers after the utterance each is decoding, joins them and gives their decoders
   // back to the source.
   ~DecoderPool();
@@ -81,6 +95,8 @@ class DecoderPool {
   unsigned maxDecoders() const { return maxDecoders_; }
   // Workers that got a decoder so far.
   unsigned decodersAcquired() const;
+  // The reading of the spectrum the run chose (or was given); none before the probe chose.
+  std::optional<FrequencyWarp> frequencyWarp() const;
 
  private:
   struct Job {
@@ -118,6 +134,7 @@ class DecoderPool {
   const int64_t maxInFlight_;
   const bool warm_;
   const RecogniserNotes notes_;
+  const std::shared_ptr<const MeanTransform> transform_;  // the run's, when it has one
 
   mutable std::mutex mutex_;
   std::condition_variable workAvailable_;
@@ -150,6 +167,7 @@ std::optional<TranscriptionResult> resultFor(const Utterance& utterance, const s
                                              int64_t firstSample, int64_t endSample);
 // The same with the words as spoken and why the utterance ended.
 std::optional<RecognisedUtterance> recognisedUtterance(const Utterance& utterance,
-                                                       RecognisedSpeech speech);
+                                                       RecognisedSpeech speech,
+                                                       int64_t sequence = 0);
 
 }  // namespace ondevice::platform

@@ -5,41 +5,27 @@
 #include <sphinxbase/err.h>
 #include <sphinxbase/fe.h>
 #include <sphinxbase/ngram_model.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <new>
+#include <string>
 #include <string_view>
 #include <utility>
 
 #include "base/memory_limits.h"
+#include "base/unique_fd.h"
+#include "base/write_all.h"
 #include "platform/api/platform_error.h"
+#include "platform/module/decoding/front_end.h"
 #include "platform/module/format/recognition_format.h"
 
 namespace ondevice::platform {
 namespace {
-
-// Search settings, measured on the five LibriVox recordings of pocketsphinx-testdata, decoded
-// one by one (71 words; word errors / CPU seconds per 84 s of speech on one core):
-//   library defaults                                        21 errors  16.9 s
-//   no second flat pass (-fwdflat no)                       19         13.5
-//   and no lattice best path (-bestpath no)                 15         13.0
-//   and top 2 Gaussians (-topn 2)                           16         11.5
-//   and -maxhmmpf 10000 -wbeam 1e-20 (these settings)       16         10.0
-//   narrower beams (-beam/-pbeam 1e-45)                     19 (23 joined)  8.6
-// The utterances come cut at pauses, which is where the second pass would earn its cost.
-// The lattice best path is back on: the same 16 errors on the LibriVox recordings, but on short
-// phrases it puts right what the first pass gets wrong (the cards recordings: 4 of 21 words
-// wrong without it, 1 with it; over bench/accuracy's 22 degraded conditions 27.7 % of the cards
-// words against 33.1 %, LibriVox 47.2 % against 46.4 %), for 7 % more CPU time.
-// Silence removal inside the front end is off: voice activity detection has already cut at silences, and
-// frame numbers must stay times within the utterance.
-constexpr std::pair<const char*, const char*> kSearchSettings[] = {
-    {"-fwdflat", "no"},  {"-bestpath", "yes"},   {"-topn", "2"},
-    {"-wbeam", "1e-20"}, {"-maxhmmpf", "10000"}, {"-remove_silence", "no"},
-};
 
 // The name PocketSphinx gives the search it makes from -lm. Looked up by name: ps_get_search()
 // leaks the iterator it searches with.
@@ -48,28 +34,9 @@ constexpr const char* kDefaultSearch = "_default";
 struct DecoderFree {
   void operator()(ps_decoder_t* decoder) const noexcept { ps_free(decoder); }
 };
-struct ConfigFree {
-  void operator()(cmd_ln_t* config) const noexcept { cmd_ln_free_r(config); }
-};
 struct SegmentFree {
   void operator()(ps_seg_t* segment) const noexcept { ps_seg_free(segment); }
 };
-struct FrontEndFree {
-  void operator()(fe_t* frontEnd) const noexcept { fe_free(frontEnd); }
-};
-
-// The warp of FrequencyWarp::raised: the front end's filters are laid 1 / 0.9 higher.
-//
-// PocketSphinx keeps a warp's parameters in process-wide variables, read when a front end lays
-// out its filters: every front end made without a warp (each decoder's own) marks them neutral,
-// and a parameter string equal to the last one it parsed is not parsed again, so they stay
-// neutral. Decoders, and with them their front ends, are therefore made one at a time, and each
-// raised one is given a string that differs from the one before (the same number, with or
-// without a trailing blank). Making them one at a time also keeps two threads from ending the
-// process at once on a model PocketSphinx cannot read.
-constexpr const char* kRaisedWarpParameters[] = {"0.9", "0.9 "};
-std::mutex frontEndsBeingMade;
-size_t raisedFrontEndsMade = 0;  // under frontEndsBeingMade
 
 // Ends an utterance that was started, also when decoding it failed half way.
 class UtteranceGuard {
@@ -86,39 +53,6 @@ class UtteranceGuard {
   ps_decoder_t* decoder_;
 };
 
-// The features of one utterance, held for the decoder to read.
-struct Features {
-  std::vector<mfcc_t> values;
-  std::vector<mfcc_t*> rows;  // one per 10 ms frame, into values
-};
-
-// The features of `samples` through `frontEnd`; their number of frames, or -1 on failure.
-int32 computeFeatures(fe_t* frontEnd, std::span<const int16_t> samples, Features& features) {
-  // A fresh stream forgets the noise level learnt from earlier utterances.
-  fe_start_stream(frontEnd);
-  size_t left = samples.size();
-  int32 frames = 0;
-  if (fe_process_frames(frontEnd, nullptr, &left, nullptr, &frames, nullptr) < 0) return -1;
-  const auto width = static_cast<size_t>(fe_get_output_size(frontEnd));
-  const auto rows = static_cast<size_t>(frames) + 1;  // and the last partial frame
-  features.values.assign(rows * width, 0);
-  features.rows.resize(rows);
-  for (size_t row = 0; row < rows; ++row) {
-    features.rows[row] = features.values.data() + row * width;
-  }
-  const int16* next = samples.data();
-  left = samples.size();
-  if (fe_start_utt(frontEnd) < 0 ||
-      fe_process_frames(frontEnd, &next, &left, features.rows.data(), &frames, nullptr) < 0) {
-    return -1;
-  }
-  int32 last = 0;
-  if (fe_end_utt(frontEnd, features.rows[static_cast<size_t>(frames)], &last) < 0) {
-    return -1;
-  }
-  return frames + last;
-}
-
 // PocketSphinx scores the first utterance a decoder decodes differently from every later one
 // (the best path of a LibriVox recording 64 lower, which changed its words), and the same after
 // any utterance it found words in. Each decoder therefore first decodes this: a quarter second
@@ -131,20 +65,6 @@ std::vector<int16_t> warmUpSignal() {
     sample = static_cast<int16_t>((state >> 16) % 3000);
   }
   return samples;
-}
-
-// The recogniser's settings for `model`; null when it rejects them.
-std::unique_ptr<cmd_ln_t, ConfigFree> settingsFor(const ModelFiles& model) {
-  std::vector<std::string> arguments = {"-hmm",  model.acousticModel, "-lm", model.languageModel,
-                                        "-dict", model.dictionary};
-  for (const auto& [name, value] : kSearchSettings) {
-    arguments.emplace_back(name);
-    arguments.emplace_back(value);
-  }
-  std::vector<char*> argv;
-  for (auto& argument : arguments) argv.push_back(argument.data());
-  return std::unique_ptr<cmd_ln_t, ConfigFree>(
-      cmd_ln_parse_r(nullptr, ps_args(), static_cast<int32>(argv.size()), argv.data(), TRUE));
 }
 
 // A decoder from `settings`, or null; `outOfMemory` says whether an allocation failed. Only C
@@ -214,18 +134,20 @@ std::string_view baseWord(std::string_view word) {
 }
 
 struct PocketSphinxDecoder::Handles {
-  std::unique_ptr<cmd_ln_t, ConfigFree> config;
+  RecogniserSettings config;
   std::unique_ptr<ps_decoder_t, DecoderFree> decoder;
-  ngram_model_t* languageModel = nullptr;              // the search's, owned by the decoder
-  std::unique_ptr<fe_t, FrontEndFree> raisedFrontEnd;  // the front end of FrequencyWarp::raised
-  Features features;                                   // its output for one utterance
+  ngram_model_t* languageModel = nullptr;  // the search's, owned by the decoder
+  FrontEnd raisedFrontEnd;                 // the front end of FrequencyWarp::raised
+  Cepstra cepstra;                         // its output for one utterance
+  bool adapted = false;                    // a transform of the means applied
+  std::string identity;                    // the transform that puts them back
 };
 
 PocketSphinxDecoder::PocketSphinxDecoder(const ModelFiles& model)
     : handles_(std::make_unique<Handles>()) {
   handles_->config = settingsFor(model);
   if (!handles_->config) throw PlatformError("The speech recogniser rejected its settings");
-  std::unique_lock madeOneAtATime(frontEndsBeingMade);
+  auto madeOneAtATime = frontEndsAreMadeOneAtATime();
   handles_->decoder.reset(ps_init(handles_->config.get()));
   if (!handles_->decoder) {
     throw PlatformError("Cannot load the speech model (acoustic model " + model.acousticModel +
@@ -233,12 +155,9 @@ PocketSphinxDecoder::PocketSphinxDecoder(const ModelFiles& model)
                         model.dictionary + ")");
   }
   // A second front end with the model's own settings (the decoder's configuration holds them
-  // now), its filters warped. The warp is read when the front end is made, so the setting is
-  // put back at once; -warp_type keeps its default, inverse_linear.
-  cmd_ln_t* loaded = ps_get_config(handles_->decoder.get());
-  cmd_ln_set_str_r(loaded, "-warp_params", kRaisedWarpParameters[raisedFrontEndsMade++ % 2]);
-  handles_->raisedFrontEnd.reset(fe_init_auto_r(loaded));
-  cmd_ln_set_str_r(loaded, "-warp_params", nullptr);
+  // now), its filters warped.
+  handles_->raisedFrontEnd =
+      makeFrontEnd(ps_get_config(handles_->decoder.get()), FrequencyWarp::raised);
   madeOneAtATime.unlock();
   if (!handles_->raisedFrontEnd) throw PlatformError("The speech recogniser rejected its settings");
   handles_->languageModel = ps_get_lm(handles_->decoder.get(), kDefaultSearch);
@@ -263,10 +182,9 @@ RecognisedSpeech PocketSphinxDecoder::decode(std::span<const int16_t> samples, F
       throw PlatformError("The speech recogniser failed to decode the audio");
     }
   } else {
-    const int32 frames =
-        computeFeatures(handles_->raisedFrontEnd.get(), samples, handles_->features);
+    const int32 frames = computeCepstra(handles_->raisedFrontEnd.get(), samples, handles_->cepstra);
     if (frames < 0 ||
-        ps_process_cep(decoder, handles_->features.rows.data(), frames, FALSE, TRUE) < 0) {
+        ps_process_cep(decoder, handles_->cepstra.rows.data(), frames, FALSE, TRUE) < 0) {
       throw PlatformError("The speech recogniser failed to decode the audio");
     }
   }
@@ -278,10 +196,23 @@ RecognisedSpeech PocketSphinxDecoder::decode(std::span<const int16_t> samples, F
   int previousEnd = 0;
   for (std::unique_ptr<ps_seg_t, SegmentFree> segment(ps_seg_iter(decoder)); segment;) {
     const char* word = ps_seg_word(segment.get());
+    int startFrame = 0;
+    int endFrame = 0;
+    ps_seg_frames(segment.get(), &startFrame, &endFrame);
+    int32 acoustic = 0;
+    int32 language = 0;
+    int32 backoff = 0;
+    ps_seg_prob(segment.get(), &acoustic, &language, &backoff);
+    speech.acousticScore += acoustic;
+    speech.pathFrames += std::max(0, endFrame - startFrame + 1);
+    if (word != nullptr) {
+      // Silences and fillers too: their frames tell the channel and the noise.
+      const std::unique_ptr<char, decltype(&std::free)> phones(ps_lookup_word(decoder, word),
+                                                               &std::free);
+      speech.alignment.push_back(RecognisedSpeech::AlignedWord{
+          phones ? std::string(phones.get()) : std::string(), startFrame, endFrame});
+    }
     if (word != nullptr && !isFillerWord(word)) {
-      int startFrame = 0;
-      int endFrame = 0;
-      ps_seg_frames(segment.get(), &startFrame, &endFrame);
       if (speech.words.empty()) {
         speech.firstSample = int64_t{startFrame} * kRecognitionFrameSamples;
       } else {
@@ -306,6 +237,30 @@ RecognisedSpeech PocketSphinxDecoder::decode(std::span<const int16_t> samples, F
         last ? std::nullopt : std::optional<std::string_view>(speech.words[i + 1].text));
   }
   return speech;
+}
+
+void PocketSphinxDecoder::adapt(const MeanTransform* transform) {
+  if (transform == nullptr && !handles_->adapted) return;
+  std::string text;
+  if (transform != nullptr) {
+    text = transform->pocketSphinxText();
+    std::vector<int> widths;
+    for (const auto& stream : transform->streams) widths.push_back(stream.width);
+    handles_->identity = MeanTransform::identity(widths).pocketSphinxText();
+  } else {
+    text = handles_->identity;
+  }
+  // The recogniser reads a transform from a file only: an anonymous one in memory.
+  const UniqueFd file(memfd_create("ondevice-stt-mllr", MFD_CLOEXEC));
+  if (!file || writeAll(file.get(), text) != 0) {
+    throw PlatformError("The speech recogniser could not be given an adaptation");
+  }
+  const std::string path = "/proc/self/fd/" + std::to_string(file.get());
+  ps_mllr_t* mllr = ps_mllr_read(path.c_str());
+  if (mllr == nullptr) throw PlatformError("The speech recogniser could not read an adaptation");
+  // The decoder takes the transform over, and reads its model's means from their file again.
+  ps_update_mllr(handles_->decoder.get(), mllr);
+  handles_->adapted = transform != nullptr;
 }
 
 std::optional<SentenceOdds> PocketSphinxDecoder::sentenceOdds(

@@ -57,6 +57,7 @@ class PocketSphinxDecoder final : public UtteranceDecoder {
   // Decodes 16 kHz mono samples as one utterance; throws PlatformError when the decoder fails.
   RecognisedSpeech decode(std::span<const int16_t> samples,
                           FrequencyWarp warp = FrequencyWarp::none) override;
+  void adapt(const MeanTransform* transform) override;
 
   // The odds of a sentence end after `word` (with `before` the word before it, or none at the
   // start of an utterance), and of `next` going on or opening a sentence, from this decoder's

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/module/decoding/mean_transform.h"
 #include "platform/module/text/spoken_segment.h"
 
 namespace ondevice::platform {
@@ -29,6 +30,19 @@ struct RecognisedSpeech {
   // How well the best path fits the audio (a log probability; higher is better); none when the
   // recogniser found no path.
   std::optional<int64_t> score;
+  // The acoustic part of that score alone, over the path's words, fillers and silences, and the
+  // frames the path spans.
+  int64_t acousticScore = 0;
+  int64_t pathFrames = 0;
+  // The recognised words as the recogniser's dictionary spells them (phones separated by
+  // blanks) and the 10 ms frames of the utterance each spans, first and last; what speaker
+  // adaptation aligns (adaptation/mllr_estimation.h).
+  struct AlignedWord {
+    std::string phones;
+    int64_t firstFrame = 0;
+    int64_t lastFrame = 0;
+  };
+  std::vector<AlignedWord> alignment;
 };
 
 // Vocal tract length normalisation: how the front end reads the spectrum. `raised` reads every
@@ -43,6 +57,9 @@ class UtteranceDecoder {
   virtual ~UtteranceDecoder() = default;
   // Decodes 16 kHz mono samples as one utterance; throws PlatformError when decoding fails.
   virtual RecognisedSpeech decode(std::span<const int16_t> samples, FrequencyWarp warp) = 0;
+  // Decodes from now on with the model's means moved by `transform`, or as they are with none;
+  // throws PlatformError when the decoder cannot take the transform.
+  virtual void adapt(const MeanTransform* transform) = 0;
 };
 
 // Where a pool's workers get their decoders. Both calls come from the workers' threads.

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -15,6 +16,7 @@
 #include "platform/api/platform_error.h"
 #include "platform/module/analysis/analyzer.h"
 #include "platform/module/audio/audio_file.h"
+#include "platform/module/decoding/pocketsphinx_decoder.h"
 #include "tests/support/case_name.h"
 #include "tests/support/files.h"
 #include "tests/support/speech_test_support.h"
@@ -143,6 +145,88 @@ TEST_F(AnalyzerSpeech, DeliversFinalResultsInTimeOrderWhileTheConsumerReads) {
   }
   EXPECT_EQ(next, consumed.results.size());
 }
+
+// Real decoders that count the transforms they are given and make sure each is cleared again:
+// whether an analysis decoded a second time, adapted.
+class CountingDecoders final : public DecoderSource {
+ public:
+  class Decoder final : public UtteranceDecoder {
+   public:
+    Decoder(std::unique_ptr<UtteranceDecoder> real, CountingDecoders& source)
+        : real_(std::move(real)), source_(source) {}
+    RecognisedSpeech decode(std::span<const int16_t> samples, FrequencyWarp warp) override {
+      return real_->decode(samples, warp);
+    }
+    void adapt(const MeanTransform* transform) override {
+      real_->adapt(transform);
+      (transform != nullptr ? source_.adapted : source_.cleared)++;
+    }
+
+   private:
+    std::unique_ptr<UtteranceDecoder> real_;
+    CountingDecoders& source_;
+  };
+
+  std::unique_ptr<UtteranceDecoder> acquire() override {
+    return std::make_unique<Decoder>(fresh_.acquire(), *this);
+  }
+  std::atomic<int> adapted{0};
+  std::atomic<int> cleared{0};
+
+ private:
+  FreshDecoders fresh_{systemModel()};
+};
+
+// A second, adapted decoding where the first fits poorly and the recording is not noisy
+// (telephone band), none on clean speech or in noise; either way one result per utterance with
+// words, in order.
+struct Recording {
+  std::string name;
+  std::vector<std::string> output;  // sox's options for the recording made of the clip
+  std::string noise;                // and noise mixed in at 10 dB, when named
+  bool adapted;
+};
+
+class Adaptation : public ::testing::TestWithParam<Recording> {};
+
+TEST_P(Adaptation, DecodesASecondTimeOnlyWhereItPays) {
+  ScratchDirectory scratch;
+  const auto clips = testing::speech::librivoxClips();
+  const fs::path made = scratch.path() / "made.wav";
+  std::vector<std::string> arguments = {"-R", clips[0].path};
+  arguments.insert(arguments.end(), GetParam().output.begin(), GetParam().output.end());
+  arguments.push_back(made.string());
+  testing::speech::sox(arguments);
+  fs::path input = made;
+  if (!GetParam().noise.empty()) {
+    input = scratch.path() / "noisy.wav";
+    testing::speech::addNoise(made, GetParam().noise, 10, input);
+  }
+
+  auto decoders = std::make_shared<CountingDecoders>();
+  auto transcriber = makeTranscriber();
+  auto analyzer = makeRecognitionAnalyzer(transcriber, AnalyzerModel{systemModel()}, decoders, 2);
+  auto consumer = consume(transcriber);
+  auto file = openDecodedAudioFile(input.string());
+  const std::optional<MediaTime> last = analyzer->analyzeSequence(*file);
+  ASSERT_TRUE(last.has_value());
+  analyzer->finalizeAndFinish(*last);
+  const Consumed consumed = consumer.get();
+  EXPECT_EQ(consumed.failure, "");
+  EXPECT_FALSE(consumed.results.empty());
+  analyzer.reset();  // its decoders go back to their source
+  EXPECT_EQ(decoders->adapted > 0, GetParam().adapted);
+  EXPECT_EQ(decoders->cleared.load(), decoders->adapted.load());
+}
+
+const Recording kRecordings[] = {
+    {"Clean", {}, "", false},
+    {"TelephoneRate", {"-r", "8000"}, "", true},
+    {"PinkNoise", {}, "pinknoise", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(, Adaptation, ::testing::ValuesIn(kRecordings),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(AnalyzerSpeech, LastSampleTimeIsInTheSourceRate) {
   const fs::path stereo = scratch_.path() / "stereo-44k.wav";

@@ -27,6 +27,7 @@ using ::testing::Each;
 using ::testing::ElementsAreArray;
 using ::testing::EndsWith;
 using ::testing::Ge;
+using ::testing::HasSubstr;
 using ::testing::Le;
 using ::testing::ThrowsMessage;
 
@@ -51,6 +52,10 @@ struct Script {
   int64_t raisedGainPerFrame = 0;        // how much better the raised warp scores
   std::atomic<unsigned> acquired{0};
   std::atomic<unsigned> released{0};
+  bool refuseTransform = false;         // adapt() with a transform throws
+  std::atomic<int> adaptedDecoders{0};  // decoders holding a transform now
+  std::atomic<int> decodedAdapted{0};   // decodings made with one
+  std::atomic<int> decodings{0};
 };
 
 class ScriptedDecoder final : public UtteranceDecoder {
@@ -63,6 +68,8 @@ class ScriptedDecoder final : public UtteranceDecoder {
     if (script_.slowest.count() > 0) {
       std::this_thread::sleep_for(script_.slowest * ((number * 7) % 5) / 4);
     }
+    ++script_.decodings;
+    if (adapted_) ++script_.decodedAdapted;
     RecognisedSpeech speech;
     speech.text = "u" + std::to_string(number) + (warp == FrequencyWarp::raised ? " raised" : "");
     speech.words = {SpokenWord{"u" + std::to_string(number), 0, std::nullopt}};
@@ -71,9 +78,15 @@ class ScriptedDecoder final : public UtteranceDecoder {
     speech.score = warp == FrequencyWarp::raised ? script_.raisedGainPerFrame * frames : 0;
     return speech;
   }
+  void adapt(const MeanTransform* transform) override {
+    if (transform != nullptr && script_.refuseTransform) throw PlatformError("no transform");
+    if ((transform != nullptr) != adapted_) script_.adaptedDecoders += transform ? 1 : -1;
+    adapted_ = transform != nullptr;
+  }
 
  private:
   Script& script_;
+  bool adapted_ = false;
 };
 
 class ScriptedSource final : public DecoderSource {
@@ -106,14 +119,17 @@ struct Delivered {
   std::vector<std::string> texts;
   std::vector<int64_t> inFlightAtSubmit;  // submitted minus delivered, as each submit returned
 };
-Delivered run(Script& script, unsigned decoders, int count, int64_t seconds) {
+Delivered run(Script& script, unsigned decoders, int count, int64_t seconds,
+              DecodingPass pass = {}) {
   Delivered outcome;
   std::mutex delivered;
-  DecoderPool pool(std::make_shared<ScriptedSource>(script), decoders,
-                   [&](RecognisedUtterance recognised) {
-                     const std::lock_guard lock(delivered);
-                     outcome.texts.push_back(recognised.result.text);
-                   });
+  DecoderPool pool(
+      std::make_shared<ScriptedSource>(script), decoders,
+      [&](RecognisedUtterance recognised) {
+        const std::lock_guard lock(delivered);
+        outcome.texts.push_back(recognised.result.text);
+      },
+      {}, std::move(pass));
   for (int i = 0; i < count; ++i) {
     pool.submit(utterance(i, i * seconds, seconds));
     const std::lock_guard lock(delivered);
@@ -156,6 +172,39 @@ TEST(DecoderPool, TheProbeCompletesWithOneDecoderAndItsChoiceHoldsForTheRest) {
   }
   Script plain;
   EXPECT_THAT(run(plain, 1, 6, 2).texts, ElementsAreArray(inOrder(6)));
+}
+
+// A run given its reading of the spectrum and a transform (a recording's second decoding): no
+// probe, so each utterance is decoded once and read as given even where a probe would choose
+// otherwise; every decoding is adapted, and every decoder is cleared of the transform before it
+// goes back to its source.
+TEST(DecoderPool, AGivenPassKeepsItsReadingAndAdaptsEveryDecoderForTheRunOnly) {
+  const auto transform = std::make_shared<const MeanTransform>(MeanTransform::identity({13}));
+  for (const unsigned decoders : {1u, 3u}) {
+    SCOPED_TRACE(decoders);
+    Script script;  // the raised reading scores no better: a probe would read them plain
+    script.warm = true;
+    script.slowest = std::chrono::microseconds(500);
+    EXPECT_THAT(run(script, decoders, 8, 2, DecodingPass{FrequencyWarp::raised, transform}).texts,
+                ElementsAreArray(inOrder(8, " raised")));
+    EXPECT_EQ(script.decodings, 8);
+    EXPECT_EQ(script.decodedAdapted, 8);
+    EXPECT_EQ(script.adaptedDecoders, 0);
+    EXPECT_EQ(script.released, script.acquired);
+  }
+}
+
+TEST(DecoderPool, ADecoderThatRefusesTheTransformFailsTheRunAndIsNotGivenBack) {
+  Script script;
+  script.refuseTransform = true;
+  const auto transform = std::make_shared<const MeanTransform>(MeanTransform::identity({13}));
+  EXPECT_THAT(
+      [&] {
+        run(script, 1, 3, 2, DecodingPass{FrequencyWarp::none, transform});
+      },
+      ThrowsMessage<PlatformError>(HasSubstr("no transform")));
+  EXPECT_EQ(script.decodings, 0);
+  EXPECT_EQ(script.released, 0u);
 }
 
 TEST(DecoderPool, AFailedDecodingEndsTheRunWithItsError) {

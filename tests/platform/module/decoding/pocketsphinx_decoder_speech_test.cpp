@@ -81,5 +81,20 @@ TEST(FrequencyWarpSpeech, EveryDecoderReadsTheRaisedSpectrumOtherwise) {
             second.decode(samples, FrequencyWarp::none).score);
 }
 
+// A transform of the means changes how the decoder scores, and clearing it gives back the
+// decoder's first readings exactly: what a warm decoder must be after a second decoding.
+TEST(AdaptedDecoder, ScoresOtherwiseAndOnceClearedDecodesAsBefore) {
+  ScratchDirectory scratch;
+  const auto samples = samplesOf(testing::speech::librivoxClips()[0], scratch.path());
+  MeanTransform shifted = MeanTransform::identity({13, 13, 13});
+  shifted.streams[0].bias[1] = 0.5;
+  PocketSphinxDecoder decoder(systemModel());
+  const RecognisedSpeech before = decoder.decode(samples, FrequencyWarp::none);
+  decoder.adapt(&shifted);
+  EXPECT_NE(decoder.decode(samples, FrequencyWarp::none).score, before.score);
+  decoder.adapt(nullptr);
+  expectSame(decoder.decode(samples, FrequencyWarp::none), before);
+}
+
 }  // namespace
 }  // namespace ondevice
