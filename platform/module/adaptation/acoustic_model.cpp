@@ -29,23 +29,19 @@ class ModelFile {
   void need(size_t count) const {
     if (count > bytes_.size() - offset_) fail("ends too early");
   }
-  int32_t int32() {
-    need(4);
-    int32_t value = 0;
-    std::memcpy(&value, bytes_.data() + offset_, 4);
-    offset_ += 4;
+  // A value in this machine's byte order (the files' own, checked where they mark it).
+  template <typename Value>
+  Value next() {
+    need(sizeof(Value));
+    Value value{};
+    std::memcpy(&value, bytes_.data() + offset_, sizeof(Value));
+    offset_ += sizeof(Value);
     return value;
   }
+  int32_t int32() { return next<int32_t>(); }
   int32_t count(int32_t most) {
     const int32_t value = int32();
     if (value <= 0 || value > most) fail("holds an implausible size");
-    return value;
-  }
-  float float32() {
-    need(4);
-    float value = 0;
-    std::memcpy(&value, bytes_.data() + offset_, 4);
-    offset_ += 4;
     return value;
   }
   uint8_t byte() {
@@ -111,7 +107,7 @@ GaussianTable readGaussians(const std::string& directory, const char* name) {
   if (file.int32() != total) file.fail("holds another number of values than it says");
   file.need(static_cast<size_t>(total) * 4);
   table.values.resize(static_cast<size_t>(total));
-  for (float& value : table.values) value = file.float32();
+  for (float& value : table.values) value = file.next<float>();
   return table;
 }
 
